@@ -1,0 +1,64 @@
+// Small helpers shared by the tests: temporary directories, whole-file I/O, capturing the
+// process's standard output, and running the built tool as a child process.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+// A fresh directory under the system's temporary directory, removed with all it holds.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    std::string file(const std::string& name) const { return (m_path / name).string(); }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Whole file as bytes; an unreadable file gives "" and sets *ok to false when ok is given.
+std::string ReadFile(const std::string& path, bool* ok = nullptr);
+void WriteFile(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+
+// Redirects file descriptor 1 (printf and std::cout both) to a temporary file for its
+// lifetime; Text() flushes both and returns what was written so far.
+class CaptureStdout {
+public:
+    CaptureStdout();
+    ~CaptureStdout();
+    CaptureStdout(const CaptureStdout&) = delete;
+    CaptureStdout& operator=(const CaptureStdout&) = delete;
+
+    std::string Text();
+
+private:
+    int m_savedFd = -1;
+    std::string m_path;
+};
+
+// Runs `executable` with `args` in directory `cwd`, standard input from /dev/null.
+struct RunResult {
+    int status = -1;      // exit status, or -1 when the child did not exit normally
+    std::string out;      // everything written to standard output
+    std::string err;      // everything written to standard error
+};
+RunResult Run(const std::string& executable, const std::vector<std::string>& args,
+              const std::string& cwd);
+
+#ifdef RGB2LAB_EXE
+// The rgb2lab binary of this build.
+inline RunResult RunTool(const std::vector<std::string>& args, const std::string& cwd)
+{
+    return Run(RGB2LAB_EXE, args, cwd);
+}
+#endif
+
+}  // namespace testutil
