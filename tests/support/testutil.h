@@ -53,12 +53,10 @@ struct RunResult {
 RunResult Run(const std::string& executable, const std::vector<std::string>& args,
               const std::string& cwd);
 
-#ifdef RGB2LAB_EXE
 // The rgb2lab binary of this build.
 inline RunResult RunTool(const std::vector<std::string>& args, const std::string& cwd)
 {
     return Run(RGB2LAB_EXE, args, cwd);
 }
-#endif
 
 }  // namespace testutil

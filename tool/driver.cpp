@@ -1,0 +1,104 @@
+#include "driver.h"
+
+#include "argparser.h"
+#include "derivedlab.h"
+#include "log.h"
+#include "patchtables.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int k_exitSuccess = 0;
+constexpr int k_exitUsage = 1;
+constexpr int k_exitStageFailed = 2;
+
+// Thrown to skip the remaining stages once one has logged its error.
+constexpr int k_stageFailed = 1;
+
+void BeginStage(const char* progress)
+{
+    Log(progress);
+    FlushLog();
+}
+
+[[noreturn]] void FailStage(const std::string& message)
+{
+    Log(message);
+    throw k_stageFailed;
+}
+
+// "out" in the measurement table's directory; only '/' separates directories.
+std::string OutputPath(const std::string& measurementPath)
+{
+    const std::size_t slash = measurementPath.rfind('/');
+    const std::string dir = (slash == std::string::npos) ? std::string() : measurementPath.substr(0, slash + 1);
+    return dir + "out";
+}
+
+void RunStages(const std::string& measurementPath, const std::string& targetPath)
+{
+    std::vector<Color3> referenceRgb;
+    std::vector<Color3> measuredLab;
+    std::vector<Color3> targetRgb;
+    std::vector<Color3> derivedLab;
+
+    BeginStage("Reading RGB reference values...\n");
+    if (!ReadTripletFileString(measurementPath, &referenceRgb, "RGB_R", "RGB_G", "RGB_B"))
+        FailStage("Error: Could not read RGB reference values from '" + measurementPath + "'.\n");
+
+    BeginStage("Reading Lab measurement values...\n");
+    if (!ReadTripletFileString(measurementPath, &measuredLab, "LAB_L", "LAB_A", "LAB_B"))
+        FailStage("Error: Could not read measured LAB values from '" + measurementPath + "'.\n");
+
+    if (measuredLab.size() != referenceRgb.size()) {
+        char message[160];
+        std::snprintf(message, sizeof message,
+                      "Error: Mismatch in patch sizes (%d for RGB reference, %d for LAB measurements).\n",
+                      static_cast<int>(referenceRgb.size()), static_cast<int>(measuredLab.size()));
+        FailStage(message);
+    }
+
+    BeginStage("Reading RGB target values...\n");
+    if (!ReadTripletFileString(targetPath, &targetRgb, "RGB_R", "RGB_G", "RGB_B"))
+        FailStage("Error: Could not read target RGB values from '" + targetPath + "'.\n");
+
+    BeginStage("Computing derived LAB values...\n");
+    if (!ComputeDerivedLabValues(referenceRgb, measuredLab, targetRgb, &derivedLab))
+        FailStage("Error: Could not interpolate desired LAB values\n");
+
+    BeginStage("Writing derived LAB values...\n");
+    if (!WriteTabDelimitedTriplets(OutputPath(measurementPath).c_str(), derivedLab))
+        FailStage("Error: Failed to write derived LAB values!\n");
+}
+
+}  // namespace
+
+int RunRgb2Lab(int argc, char** argv)
+{
+    std::string measurementPath;
+    std::string targetPath;
+    {
+        ns_Argparser::Argparser parser(argc, argv, true);
+        parser.AddString('m', "measurements", &measurementPath, "LAB measurements file", true);
+        parser.AddString('t', "rgbTarget", &targetPath, "device RGB target file", true);
+        if (!parser.Process())
+            return k_exitUsage;
+    }
+
+    OpenMainLog();
+    bool succeeded = false;
+    try {
+        RunStages(measurementPath, targetPath);
+        succeeded = true;
+    } catch (...) {
+        // A failed stage has logged its error; anything else (an allocation failure) ends
+        // the stages without a message.
+    }
+    std::printf("Num errors:   %d\n", GetNumErrors());
+    std::printf("Num warnings  %d\n", GetNumWarnings());
+    CloseMainLog();
+    return succeeded ? k_exitSuccess : k_exitStageFailed;
+}

@@ -1,0 +1,204 @@
+#include "patchtables.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using FilePtr = std::unique_ptr<FILE, int (*)(FILE*)>;
+
+// Field separators of the column layout; a run of them counts as one.
+constexpr const char* k_separators = " \t\n";
+
+bool StartsWith(const char* line, std::string_view prefix)
+{
+    return std::strncmp(line, prefix.data(), prefix.size()) == 0;
+}
+
+// Three numbers at the start of `line`, each after optional white space, converted with
+// strtod (so 1e400 reads as infinity); text after the third number does not matter.
+bool ScanTriplet(const char* line, Color3* out)
+{
+    const char* p = line;
+    for (double& value : out->c) {
+        char* end = nullptr;
+        value = std::strtod(p, &end);
+        if (end == p)
+            return false;
+        p = end;
+    }
+    return true;
+}
+
+// Appends every further line that starts with three numbers; stops at the first that does
+// not, or at end of file.
+void ReadTripletLines(FILE* file, char* line, std::vector<Color3>* patches)
+{
+    Color3 patch;
+    while (ReadNextLine(file, line) && ScanTriplet(line, &patch))
+        patches->push_back(patch);
+}
+
+// A header line: each field, with trailing white space (a CR-LF's carriage return too)
+// removed, is compared in full with the three names. A name keeps its first position.
+void ReadHeaderLine(char* line, const char* const names[3], int positions[3])
+{
+    char* save = nullptr;
+    int position = 0;
+    for (char* field = strtok_r(line, k_separators, &save); field;
+         field = strtok_r(nullptr, k_separators, &save), ++position) {
+        std::string_view name(field);
+        while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back())))
+            name.remove_suffix(1);
+        for (int n = 0; n < 3; ++n) {
+            if (name == names[n]) {
+                if (positions[n] < 0)
+                    positions[n] = position;
+                break;
+            }
+        }
+    }
+}
+
+enum class RowResult { Patch, EndOfBlock, TooShort };
+
+// A data row: every field converted with strtod, unchecked (a name such as A1 reads 0.0).
+// Three fields or fewer end the block. The chosen values are rounded to single precision.
+RowResult ReadDataRow(char* line, const int positions[3], std::vector<double>& values, Color3* out)
+{
+    values.clear();
+    char* save = nullptr;
+    for (char* field = strtok_r(line, k_separators, &save); field;
+         field = strtok_r(nullptr, k_separators, &save))
+        values.push_back(std::strtod(field, nullptr));
+    if (values.size() <= 3)
+        return RowResult::EndOfBlock;
+    for (int n = 0; n < 3; ++n) {
+        // A row too short for a requested column has no value there: never read past it.
+        if (static_cast<std::size_t>(positions[n]) >= values.size())
+            return RowResult::TooShort;
+        out->c[n] = static_cast<double>(static_cast<float>(values[positions[n]]));
+    }
+    return RowResult::Patch;
+}
+
+// The column layout, from the line after the first: returns false when the file ends before
+// "BEGIN_DATA", when a name has no column by then, or on a row too short for a column.
+bool ReadColumnLayout(FILE* file, char* line, const char* const names[3], std::vector<Color3>* patches)
+{
+    int positions[3] = {-1, -1, -1};
+    for (;;) {
+        if (!ReadNextLine(file, line))
+            return false;
+        // "BEGIN_DATA_FORMAT" also begins with "BEGIN_DATA", so it is tested first.
+        if (StartsWith(line, "BEGIN_DATA_FORMAT"))
+            continue;
+        if (StartsWith(line, "SAMPLE_ID") || StartsWith(line, "SampleID")) {
+            ReadHeaderLine(line, names, positions);
+            continue;
+        }
+        if (StartsWith(line, "BEGIN_DATA"))
+            break;
+    }
+    if (positions[0] < 0 || positions[1] < 0 || positions[2] < 0)
+        return false;
+
+    std::vector<double> values;
+    Color3 patch;
+    while (ReadNextLine(file, line)) {
+        switch (ReadDataRow(line, positions, values, &patch)) {
+        case RowResult::Patch:
+            patches->push_back(patch);
+            break;
+        case RowResult::EndOfBlock:
+            return true;
+        case RowResult::TooShort:
+            return false;
+        }
+    }
+    return true;
+}
+
+// The permissions a plain fopen(path, "w") would give a new file.
+mode_t NewFileMode()
+{
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
+bool ReadNextLine(FILE* stream, char* buffer)
+{
+    if (std::feof(stream))
+        return false;
+    return std::fgets(buffer, static_cast<int>(k_lineBufferSize - 1), stream) != nullptr;
+}
+
+int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const char* firstName,
+                          const char* secondName, const char* thirdName)
+{
+    patches->clear();
+    FilePtr file(std::fopen(path.c_str(), "r"), std::fclose);
+    if (!file)
+        return 0;
+    std::unique_ptr<char[]> line(new char[k_lineBufferSize]);
+    if (!ReadNextLine(file.get(), line.get()))
+        return 0;
+
+    Color3 first;
+    if (ScanTriplet(line.get(), &first)) {
+        patches->push_back(first);
+        ReadTripletLines(file.get(), line.get(), patches);
+        return 1;
+    }
+    if (StartsWith(line.get(), "PATCH_HEADER")) {
+        do {
+            if (!ReadNextLine(file.get(), line.get()))
+                return 0;
+        } while (!StartsWith(line.get(), "PATCH_DATA"));
+        ReadTripletLines(file.get(), line.get(), patches);
+        return 1;
+    }
+    const char* const names[3] = {firstName, secondName, thirdName};
+    if (!ReadColumnLayout(file.get(), line.get(), names, patches)) {
+        patches->clear();
+        return 0;
+    }
+    return 1;
+}
+
+int WriteTabDelimitedTriplets(const char* path, const std::vector<Color3>& triplets)
+{
+    std::string temp = std::string(path) + ".tmp-XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0)
+        return 0;
+    FILE* file = (fchmod(fd, NewFileMode()) == 0) ? fdopen(fd, "w") : nullptr;
+    if (!file) {
+        close(fd);
+        std::remove(temp.c_str());
+        return 0;
+    }
+    bool ok = true;
+    for (const Color3& t : triplets) {
+        if (std::fprintf(file, "%lf\t%lf\t%lf\n", t.c[0], t.c[1], t.c[2]) < 0) {
+            ok = false;
+            break;
+        }
+    }
+    // Buffered bytes may fail only when flushed: the close decides too.
+    ok = (std::fclose(file) == 0) && ok;
+    if (!ok || std::rename(temp.c_str(), path) != 0) {
+        std::remove(temp.c_str());
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,38 @@
+// Patch tables: reading one triplet of numbers per patch from a text table, and writing a
+// list of triplets as tab-delimited text.
+//
+// Three layouts are read, told apart by the first line:
+//   plain triplet  the first line starts with three numbers; so does every patch line.
+//   patch          the first line begins "PATCH_HEADER"; after the line beginning
+//                  "PATCH_DATA" come three numbers a line.
+//   column         anything else: header lines beginning "SAMPLE_ID" or "SampleID" name the
+//                  columns, and the rows after "BEGIN_DATA" hold the values. Only this layout
+//                  selects values by column name.
+// In the first two layouts the list ends at the first line that does not start with three
+// numbers; in the column layout at the first row of three fields or fewer.
+#pragma once
+
+#include "color3.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Size of the reader's line buffer: one read takes at most k_lineBufferSize - 2 characters.
+inline constexpr std::size_t k_lineBufferSize = 8192;
+
+// Reads the next line, or the next 8190-character piece of a longer one, into `buffer`
+// (k_lineBufferSize bytes). False at end of file or on a read error.
+bool ReadNextLine(FILE* stream, char* buffer);
+
+// Reads the triplets of `path` into `patches` (cleared first). The three names choose the
+// columns of the column layout. Returns 1 on success, 0 on failure; after a failure
+// `patches` is empty. An empty list can be a success: the caller checks the count.
+int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const char* firstName,
+                          const char* secondName, const char* thirdName);
+
+// Writes one "%lf\t%lf\t%lf\n" line per triplet. The file is written under a temporary
+// name in the same directory and renamed over `path` only when every byte was written, so
+// a failure leaves an earlier file untouched. Returns 1 on success, 0 on failure.
+int WriteTabDelimitedTriplets(const char* path, const std::vector<Color3>& triplets);
