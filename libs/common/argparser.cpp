@@ -1,0 +1,409 @@
+// Command-line parser. Process() is a state machine over the argument copy: after an
+// integer, float or string option the next argument is that option's value; otherwise an
+// argument is skipped (""), a short option or group ("-x", "-xyz"), a long option ("--name")
+// or a positional argument. Values go into each option's working copy and reach the client
+// variables only when the whole line was accepted.
+//
+// Usage text layout (W = the longest long name, at least 2):
+//   "usage: " name, then per option " -x type" (required) or " [-x type]" (optional),
+//   then " " and the positional usage text; then one line per option:
+//   "  -x/--" long name, padded to W + 2, ":  " help text, then " (required)" or the default.
+#include "argparser.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+namespace ns_Argparser {
+
+const char* g_errString = "";
+
+namespace {
+
+// Every text the parser prints. The tests spell the same bytes on their own.
+constexpr const char* k_fmtDuplicateShort = "Warning: found duplicate short option -%c\n";
+constexpr const char* k_fmtDuplicateLong = "Warning: found duplicate long option --%s\n";
+constexpr const char* k_fmtInvalid = "Invalid %s: %s\n\n";
+constexpr const char* k_reasonNoSuchOption = "no such option";
+constexpr const char* k_reasonGroup =
+    "when grouping multiple short options together, all of them must be boolean switches";
+constexpr const char* k_reasonInt = "expected integer value";
+constexpr const char* k_reasonFloat = "expected float value";
+constexpr const char* k_fmtMissingInt = "Expected integer argument for switch %s\n";
+constexpr const char* k_fmtMissingFloat = "Expected float argument for switch %s\n";
+constexpr const char* k_fmtMissingString = "Expected string argument for switch %s\n";
+constexpr const char* k_fmtRequiredShort = "Option -%c/--%s is required.\n";
+constexpr const char* k_fmtRequiredLong = "Option --%s is required.\n";
+constexpr const char* k_usagePrefix = "usage: ";
+constexpr const char* k_typeWordInt = " integer";
+constexpr const char* k_typeWordFloat = " float";
+constexpr const char* k_typeWordString = " string";
+constexpr const char* k_annotationRequired = " (required)";
+constexpr const char* k_fmtDefaultInt = " (default: %d)";
+constexpr const char* k_fmtDefaultFloat = " (default: %g)";
+constexpr const char* k_fmtDefaultString = " (default: %s)";
+constexpr const char* k_fmtHelpString = "\n%s\n";
+constexpr std::size_t k_minNameWidth = 2;
+
+std::string OrEmpty(const char* text)
+{
+    return text ? text : "";
+}
+
+// Sized by a first measuring pass, so a string default of any length is shown whole.
+template <typename T>
+std::string Format(const char* format, T value)
+{
+    int length = std::snprintf(nullptr, 0, format, value);
+    if (length <= 0)
+        return "";
+    std::string text(static_cast<std::size_t>(length), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, value);
+    return text;
+}
+
+// type() names the class (see the header), so these casts always hit the right class.
+template <typename T>
+T& As(ArgparserOption& option)
+{
+    return static_cast<T&>(option);
+}
+
+// strtol in base 10, clamped to the int range (long is wider than int here).
+bool ConvertInt(const std::string& text, int* value)
+{
+    char* end = nullptr;
+    long result = std::strtol(text.c_str(), &end, 10);
+    if (end == text.c_str())
+        return false;
+    *value = static_cast<int>(std::clamp<long>(result, INT_MIN, INT_MAX));
+    return true;
+}
+
+// strtod, then rounded to float: IEEE rounding sends a finite double beyond the float
+// range to infinity and one below it to zero (or a subnormal), never undefined behaviour.
+bool ConvertFloat(const std::string& text, float* value)
+{
+    char* end = nullptr;
+    double result = std::strtod(text.c_str(), &end);
+    if (end == text.c_str())
+        return false;
+    *value = static_cast<float>(result);
+    return true;
+}
+
+const char* TypeWord(ArgparserOption::Type type)
+{
+    switch (type) {
+    case ArgparserOption::Int: return k_typeWordInt;
+    case ArgparserOption::Float: return k_typeWordFloat;
+    case ArgparserOption::String: return k_typeWordString;
+    default: return "";
+    }
+}
+
+std::string Annotation(ArgparserOption& option)
+{
+    if (option.required)
+        return k_annotationRequired;
+    switch (option.type()) {
+    case ArgparserOption::Int:
+        return Format(k_fmtDefaultInt, As<ArgparserOptionInt>(option).value);
+    case ArgparserOption::Float:
+        return Format(k_fmtDefaultFloat, static_cast<double>(As<ArgparserOptionFloat>(option).value));
+    case ArgparserOption::String:
+        return Format(k_fmtDefaultString, As<ArgparserOptionString>(option).value.c_str());
+    default:
+        return "";
+    }
+}
+
+}  // namespace
+
+ArgparserOption::ArgparserOption(char shortName, const char* longName, const char* help,
+                                 bool required)
+    : required(required), shortName(shortName), longName(OrEmpty(longName)), help(OrEmpty(help))
+{
+}
+
+ArgparserOptionSwitch::ArgparserOptionSwitch(char shortName, const char* longName,
+                                             const char* help, bool* target)
+    : ArgparserOption(shortName, longName, help, false), value(*target), target(target)
+{
+}
+
+ArgparserOptionInt::ArgparserOptionInt(char shortName, const char* longName, const char* help,
+                                       int* target, bool required)
+    : ArgparserOption(shortName, longName, help, required), value(*target), target(target)
+{
+}
+
+ArgparserOptionFloat::ArgparserOptionFloat(char shortName, const char* longName,
+                                           const char* help, float* target, bool required)
+    : ArgparserOption(shortName, longName, help, required), value(*target), target(target)
+{
+}
+
+ArgparserOptionString::ArgparserOptionString(char shortName, const char* longName,
+                                             const char* help, std::string* target,
+                                             bool required)
+    : ArgparserOption(shortName, longName, help, required), value(*target), target(target)
+{
+}
+
+ArgparserOptionHelp::ArgparserOptionHelp(char shortName, const char* longName, const char* help)
+    : ArgparserOption(shortName, longName, help, false)
+{
+}
+
+ArgparserMode pick_next_mode(ArgparserOption* option)
+{
+    switch (option->type()) {
+    case ArgparserOption::Switch:
+        As<ArgparserOptionSwitch>(*option).value = true;
+        return ArgparserMode::ExpectOption;
+    case ArgparserOption::Int: return ArgparserMode::ExpectInt;
+    case ArgparserOption::Float: return ArgparserMode::ExpectFloat;
+    case ArgparserOption::String: return ArgparserMode::ExpectString;
+    case ArgparserOption::Help: return ArgparserMode::HelpRequested;
+    }
+    return ArgparserMode::ExpectOption;
+}
+
+const char* simplify_progname(const char* path)
+{
+    if (!path)
+        return "";
+    const char* name = path;
+    for (const char* p = path; *p; ++p)
+        if (*p == '/' || *p == '\\')
+            name = p + 1;
+    return name;
+}
+
+Argparser::Argparser(int argc, char** argv, bool addHelp)
+{
+    // A program may be started with no arguments at all, not even its own name.
+    for (int i = 0; argv && i < argc; ++i)
+        m_args.emplace_back(OrEmpty(argv[i]));
+    if (addHelp)
+        AddOption(new ArgparserOptionHelp('h', "help", "prints this help message"));
+}
+
+void Argparser::AddSwitch(char shortName, const char* longName, bool* target, const char* help)
+{
+    AddOption(new ArgparserOptionSwitch(shortName, longName, help, target));
+}
+
+void Argparser::AddInt(char shortName, const char* longName, int* target, const char* help,
+                       bool required)
+{
+    AddOption(new ArgparserOptionInt(shortName, longName, help, target, required));
+}
+
+void Argparser::AddFloat(char shortName, const char* longName, float* target, const char* help,
+                         bool required)
+{
+    AddOption(new ArgparserOptionFloat(shortName, longName, help, target, required));
+}
+
+void Argparser::AddString(char shortName, const char* longName, std::string* target,
+                          const char* help, bool required)
+{
+    AddOption(new ArgparserOptionString(shortName, longName, help, target, required));
+}
+
+void Argparser::AddOption(ArgparserOption* option)
+{
+    if (option)
+        m_options.emplace_back(option);
+}
+
+void Argparser::AddArgNames(std::vector<std::string>* names, const char* usageText)
+{
+    m_argNames = names;
+    m_argUsage = OrEmpty(usageText);
+}
+
+void Argparser::SetHelpString(std::string text)
+{
+    m_helpString = std::move(text);
+}
+
+bool Argparser::Invalid(const std::string& argument, const char* reason)
+{
+    g_errString = reason;
+    std::printf(k_fmtInvalid, argument.c_str(), reason);
+    PrintHelp();
+    return false;
+}
+
+bool Argparser::Process()
+{
+    using enum ArgparserMode;
+
+    // Indexed by unsigned char: letters with the high bit set are ordinary table entries.
+    std::array<ArgparserOption*, 256> shortNames{};
+    std::map<std::string, ArgparserOption*> longNames;
+    for (auto& option : m_options) {
+        if (option->shortName == 0)
+            continue;
+        ArgparserOption*& slot = shortNames[static_cast<unsigned char>(option->shortName)];
+        if (slot)
+            std::printf(k_fmtDuplicateShort, option->shortName);
+        else
+            slot = option.get();
+    }
+    for (auto& option : m_options)
+        if (!longNames.emplace(option->longName, option.get()).second)
+            std::printf(k_fmtDuplicateLong, option->longName.c_str());
+
+    g_errString = "";
+    for (auto& option : m_options)
+        option->seen = false;
+
+    ArgparserMode mode = ExpectOption;
+    ArgparserOption* current = nullptr;
+    for (std::size_t i = 1; i < m_args.size(); ++i) {
+        const std::string& arg = m_args[i];
+        switch (mode) {
+        case ExpectInt:
+            if (!ConvertInt(arg, &As<ArgparserOptionInt>(*current).value))
+                return Invalid(arg, k_reasonInt);
+            mode = ExpectOption;
+            continue;
+        case ExpectFloat:
+            if (!ConvertFloat(arg, &As<ArgparserOptionFloat>(*current).value))
+                return Invalid(arg, k_reasonFloat);
+            mode = ExpectOption;
+            continue;
+        case ExpectString:
+            As<ArgparserOptionString>(*current).setValue(arg.c_str());
+            mode = ExpectOption;
+            continue;
+        default:
+            break;
+        }
+
+        if (arg.empty())
+            continue;
+        if (arg.size() >= 2 && arg[0] == '-' && arg[1] != '-') {
+            if (arg.size() == 2) {
+                current = shortNames[static_cast<unsigned char>(arg[1])];
+                if (!current)
+                    return Invalid(arg, k_reasonNoSuchOption);
+                current->seen = true;
+                mode = pick_next_mode(current);
+            } else {
+                for (std::size_t k = 1; k < arg.size() && mode != HelpRequested; ++k) {
+                    ArgparserOption* option = shortNames[static_cast<unsigned char>(arg[k])];
+                    if (!option)
+                        return Invalid(arg, k_reasonNoSuchOption);
+                    if (option->type() == ArgparserOption::Help) {
+                        option->seen = true;
+                        mode = HelpRequested;
+                    } else if (option->type() != ArgparserOption::Switch) {
+                        return Invalid(arg, k_reasonGroup);
+                    } else {
+                        pick_next_mode(option);
+                    }
+                }
+            }
+        } else if (arg.size() >= 3 && arg.compare(0, 2, "--") == 0) {
+            auto found = longNames.find(arg.substr(2));
+            if (found == longNames.end())
+                return Invalid(arg, k_reasonNoSuchOption);
+            current = found->second;
+            current->seen = true;
+            mode = pick_next_mode(current);
+        } else {
+            if (m_argNames)
+                m_argNames->push_back(arg);
+            continue;
+        }
+        if (mode == HelpRequested) {
+            PrintHelp();
+            return false;
+        }
+    }
+
+    // Still waiting for a value: the last argument was an option whose value is missing.
+    const char* missingFormat = mode == ExpectInt     ? k_fmtMissingInt
+                                : mode == ExpectFloat ? k_fmtMissingFloat
+                                : mode == ExpectString ? k_fmtMissingString
+                                                       : nullptr;
+    if (missingFormat) {
+        std::printf(missingFormat, m_args.back().c_str());
+        return false;
+    }
+
+    bool missingRequired = false;
+    for (auto& option : m_options) {
+        if (!option->required || option->seen)
+            continue;
+        if (option->shortName != 0)
+            std::printf(k_fmtRequiredShort, option->shortName, option->longName.c_str());
+        else
+            std::printf(k_fmtRequiredLong, option->longName.c_str());
+        missingRequired = true;
+    }
+    if (missingRequired) {
+        PrintHelp();
+        return false;
+    }
+
+    for (auto& option : m_options)
+        option->copyBack();
+    return true;
+}
+
+void Argparser::PrintHelp()
+{
+    std::string text = k_usagePrefix;
+    text += simplify_progname(m_args.empty() ? "" : m_args[0].c_str());
+    for (auto& option : m_options) {
+        text += option->required ? " " : " [";
+        // Without a letter the synopsis names the option by its long form.
+        if (option->shortName != 0) {
+            text += '-';
+            text += option->shortName;
+        } else {
+            text += "--";
+            text += option->longName;
+        }
+        text += TypeWord(option->type());
+        if (!option->required)
+            text += ']';
+    }
+    text += ' ';
+    text += m_argUsage;
+    text += '\n';
+
+    std::size_t width = k_minNameWidth;
+    for (auto& option : m_options)
+        width = std::max(width, option->longName.size());
+    for (auto& option : m_options) {
+        text += "  ";
+        if (option->shortName != 0) {
+            text += '-';
+            text += option->shortName;
+        } else {
+            text += "  ";
+        }
+        text += "/--";
+        text += option->longName;
+        text.append(width - option->longName.size() + 2, ' ');
+        text += ":  ";
+        text += option->help;
+        text += Annotation(*option);
+        text += '\n';
+    }
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (!m_helpString.empty())
+        std::printf(k_fmtHelpString, m_helpString.c_str());
+}
+
+}  // namespace ns_Argparser
