@@ -12,7 +12,8 @@ using Rows = std::vector<std::vector<double>>;
 
 namespace {
 
-const std::string k_header = "CTI3\nBEGIN_DATA_FORMAT\nSAMPLE_ID A B C\nEND_DATA_FORMAT\nBEGIN_DATA\n";
+const std::string k_header =
+    "CTI3\nBEGIN_DATA_FORMAT\nSAMPLE_ID A B C\nEND_DATA_FORMAT\nBEGIN_DATA\n";
 
 // Files written by other colour tools: the row count matches the header's NUMBER_OF_SETS.
 void CheckRealFile(const std::string& path, const Rows& firstAndLast, const std::string& opening)
@@ -36,11 +37,11 @@ void CheckRealFile(const std::string& path, const Rows& firstAndLast, const std:
 TEST(CgatsRead, ReadsMeasurementFilesOfOtherTools)
 {
     CheckRealFile(TEST_DATA_DIR "/chart17-srgb.ti3",
-                  {{31.25, 50, 62.5, 51.2872, -8.45387, -35.415}, {56.25, 18.75, 0, 33.9308, 37.4694, 41.9982}},
-                  "BEGIN_DATA\n");
+                  {{31.25, 50, 62.5, 51.2872, -8.45387, -35.415},
+                   {56.25, 18.75, 0, 33.9308, 37.4694, 41.9982}}, "BEGIN_DATA\n");
     CheckRealFile(TEST_DATA_DIR "/chart5202-clayrgb.ti3",
-                  {{31.25, 68.75, 56.25, 63.2993, -56.4843, -8.03683}, {87.5, 75, 68.75, 81.1783, 10.6051, -0.866253}},
-                  "BEGIN_DATA\n");
+                  {{31.25, 68.75, 56.25, 63.2993, -56.4843, -8.03683},
+                   {87.5, 75, 68.75, 81.1783, 10.6051, -0.866253}}, "BEGIN_DATA\n");
     // Characterisation data: CRLF line ends, padded columns, trailing blanks.
     const std::string icc = "/usr/share/color/icc/";
     if (!testutil::FileExists(icc + "FOGRA39L.ti3") || !testutil::FileExists(icc + "TR002.ti3"))
@@ -57,12 +58,14 @@ TEST(CgatsRead, KeepsHeaderLinesAndSampleNames)
 {
     testutil::TempDir dir;
     const std::string path = dir.file("names.ti3");
-    testutil::WriteFile(path, "A\0B\r\n"s + k_header + "1 A1 0.5 1e2 -3\r\n2 B1 4 5x 6\nEND_DATA\n3 C1 1 2\n");
+    testutil::WriteFile(
+        path, "A\0B\r\n"s + k_header + "1 A1 0.5 1e2 -3\r\n2 B1 4 5x 6\nEND_DATA\n3 C1 1 2\n");
     CGATS table;
     table.rows = {{9}};
     ASSERT_EQ(ReadCGATS(path.c_str(), &table, 1), 1);
-    EXPECT_EQ(table.headerLines, (std::vector<std::string>{"A\0B\r\n"s, "CTI3\n", "BEGIN_DATA_FORMAT\n",
-                                 "SAMPLE_ID A B C\n", "END_DATA_FORMAT\n", "BEGIN_DATA\n"}));
+    EXPECT_EQ(table.headerLines,
+              (std::vector<std::string>{"A\0B\r\n"s, "CTI3\n", "BEGIN_DATA_FORMAT\n",
+                                        "SAMPLE_ID A B C\n", "END_DATA_FORMAT\n", "BEGIN_DATA\n"}));
     EXPECT_EQ(table.sampleNames, (std::vector<std::string>{"A1", "B1"}));
     EXPECT_EQ(table.rows, (Rows{{0.5, 100, -3}, {4, 5, 6}}));
 

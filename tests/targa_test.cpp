@@ -28,10 +28,12 @@ constexpr int k_height = 5;
 Bytes Pattern(int components, bool flipped = false)
 {
     Bytes pixels;
-    for (int row = 0; row < k_height; ++row)
+    for (int row = 0; row < k_height; ++row) {
+        const int y = flipped ? k_height - 1 - row : row;
         for (int x = 0; x < k_width; ++x)
             for (int c = 0; c < components; ++c)
-                pixels.push_back(static_cast<unsigned char>(1 + 16 * (flipped ? k_height - 1 - row : row) + 3 * x + 60 * c));
+                pixels.push_back(static_cast<unsigned char>(1 + 16 * y + 3 * x + 60 * c));
+    }
     return pixels;
 }
 
@@ -60,12 +62,13 @@ TEST(TargaFile, RoundTripsWithStbForEveryComponentCount)
         const std::string file = WritePattern(ours, components);
         const Bytes source = Pattern(components);
         ASSERT_EQ(file.size(), 18 + source.size());
-        EXPECT_EQ(file.substr(0, 18), std::string({0, 0, char(components <= 2 ? 3 : 2), 0, 0, 0, 0, 0, 0,
-                                                   0, 0, 0, k_width, 0, k_height, 0, char(8 * components), 0}));
-        Bytes firstPixel(source.begin(), source.begin() + components);
+        const char type = components <= 2 ? 3 : 2;
+        EXPECT_EQ(file.substr(0, 18), std::string({0, 0, type, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                   k_width, 0, k_height, 0, char(8 * components), 0}));
+        std::string firstPixel(source.begin(), source.begin() + components);
         if (components >= 3)
             std::swap(firstPixel[0], firstPixel[2]);  // blue, green, red (, alpha) on disk
-        EXPECT_EQ(Bytes(file.begin() + 18, file.begin() + 18 + components), firstPixel);
+        EXPECT_EQ(file.substr(18, firstPixel.size()), firstPixel);
 
         const Targa back(ours.c_str());
         EXPECT_TRUE(back.valid && back.width == k_width && back.height == k_height &&
