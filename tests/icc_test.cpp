@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
@@ -12,7 +11,8 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-const unsigned int k_curv = 0x63757276, k_text = 0x74657874, k_cprt = 0x63707274;
+const unsigned int k_cprt = 0x63707274;
+static_assert(ICCSignature("curv") == 0x63757276 && ICCSignature("text") == 0x74657874);
 
 // Encodes obj into a buffer of exactly its encoded size, pre-filled with 0xEE so that
 // unwritten padding shows.
@@ -56,52 +56,40 @@ ICC_CPP_A2B_Tag* RowTag(const char (&signature)[5], size_t count)
 
 TEST(IccByteOrder, SwapsOnLittleEndianHostsAndIsItsOwnInverse)
 {
-    // Before DetermineEndianness has been called explicitly: the first conversion decides.
+    // The first conversion, before any explicit DetermineEndianness, decides correctly.
     const unsigned int first = ProcessEndianU32(0x12345678u);
     DetermineEndianness();
-    EXPECT_EQ(ProcessEndianU32(0x12345678u), first);
-    if (g_isLittleEndian) {
-        EXPECT_EQ(first, 0x78563412u);
-        EXPECT_EQ(ProcessEndianU16(0x1234), 0x3412);
-    }
-    EXPECT_EQ(ProcessEndianU32(ProcessEndianU32(0xA1B2C3D4u)), 0xA1B2C3D4u);
+    EXPECT_EQ(first, g_isLittleEndian ? 0x78563412u : 0x12345678u);
+    EXPECT_EQ(ProcessEndianU16(0x1234), g_isLittleEndian ? 0x3412 : 0x1234);
     EXPECT_EQ(ProcessEndianU16(ProcessEndianU16(0xA1B2)), 0xA1B2);
 
     unsigned int words[2] = {0x01020304u, 0x05060708u};
-    unsigned short halves[2] = {0x0102, 0x0304};
+    unsigned short halves[1] = {0x0102};
     EXPECT_FALSE(ProcessEndianU32(words, 0));
-    EXPECT_FALSE(ProcessEndianU16(halves, 0));
-    EXPECT_FALSE(ProcessEndianU32(nullptr, 2));
     EXPECT_FALSE(ProcessEndianU16(nullptr, 2));
     EXPECT_EQ(words[0], 0x01020304u);
-    ASSERT_TRUE(ProcessEndianU32(words, 2));
-    ASSERT_TRUE(ProcessEndianU16(halves, 2));
+    ASSERT_TRUE(ProcessEndianU32(words, 2) && ProcessEndianU16(halves, 1));
     EXPECT_EQ(words[1], ProcessEndianU32(0x05060708u));
-    EXPECT_EQ(halves[1], ProcessEndianU16(0x0304));
-}
+    EXPECT_EQ(halves[0], ProcessEndianU16(0x0102));
 
-TEST(IccDateTime, BreaksDownUtc)
-{
     unsigned short dt[6] = {};
-    // 2015-03-05 14:07:09 UTC.
-    ASSERT_TRUE(ICCBuildDateTime(dt, 1425564429));
+    ASSERT_TRUE(ICCBuildDateTime(dt, 1425564429));  // 2015-03-05 14:07:09 UTC
     EXPECT_EQ(std::vector<unsigned short>(dt, dt + 6), (std::vector<unsigned short>{2015, 3, 5, 14, 7, 9}));
     EXPECT_FALSE(ICCBuildDateTime(nullptr));
-    ASSERT_TRUE(ICCBuildDateTime(dt));
-    EXPECT_GE(dt[0], 2024);
 }
 
-TEST(IccCurve, EncodesAndDecodesKnownBytes)
+TEST(IccCurve, EncodesQuantisesAndDecodes)
 {
     ICC_CPP_curveType curve;
     EXPECT_EQ(curve.GetEncodedSizeBytes(), 12u);
-    curve.entries = {0.0f, 0.5f, 1.0f};
+    ASSERT_TRUE(curve.SetLinear(3));
+    EXPECT_EQ(curve.entries, (std::vector<float>{0.0f, 0.5f, 1.0f}));
+    EXPECT_FALSE(curve.SetLinear(1) || curve.SetLinear(0));
     EXPECT_EQ(curve.GetEncodedSizeBytes(), 20u);
     bool ok = false;
     const Bytes bytes = Encode(curve, &ok);
     ASSERT_TRUE(ok);
     EXPECT_EQ(bytes, (Bytes{'c', 'u', 'r', 'v', 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0x80, 0, 0xFF, 0xFF, 0xEE, 0xEE}));
-
     ICC_CPP_curveType back;
     ASSERT_TRUE(back.Read(bytes.data(), bytes.data() + 18));
     EXPECT_EQ(back.entries, (std::vector<float>{0.0f, 32768.0f / 65535.0f, 1.0f}));
@@ -109,96 +97,62 @@ TEST(IccCurve, EncodesAndDecodesKnownBytes)
     curve.entries = {1.5f, -0.2f, std::numeric_limits<float>::quiet_NaN(), 0.99999f};
     const Bytes q = Encode(curve);
     EXPECT_EQ(Bytes(q.begin() + 12, q.begin() + 20), (Bytes{0xFF, 0xFF, 0, 0, 0, 0, 0xFF, 0xFE}));
-}
-
-TEST(IccCurve, SetLinearNeedsTwoEntries)
-{
-    ICC_CPP_curveType curve;
-    ASSERT_TRUE(curve.SetLinear(3));
-    EXPECT_EQ(curve.entries, (std::vector<float>{0.0f, 0.5f, 1.0f}));
-    EXPECT_FALSE(curve.SetLinear(1));
-    EXPECT_FALSE(curve.SetLinear(0));
-    EXPECT_EQ(curve.entries.size(), 3u);
-
-    // A curve of fewer than two entries cannot be written, though its header is.
+    // Fewer than two entries: the header is written, the curve is not.
     curve.entries = {0.5f};
-    bool ok = true;
-    const Bytes bytes = Encode(curve, &ok);
+    const Bytes one = Encode(curve, &ok);
     EXPECT_FALSE(ok);
-    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 4), (Bytes{'c', 'u', 'r', 'v'}));
+    EXPECT_EQ(Bytes(one.begin(), one.begin() + 12), (Bytes{'c', 'u', 'r', 'v', 0, 0, 0, 0, 0, 0, 0, 1}));
 }
 
 TEST(IccCurve, RefusesMalformedElements)
 {
-    // A good element with n = 2, then one defect per case; each read must leave 1.0 alone.
+    // A good element with n = 2, then one defect per case, each in an exact-size buffer so
+    // that a read past the end is caught by the sanitizer; nothing may change the entries.
     const Bytes good = {'c', 'u', 'r', 'v', 0, 0, 0, 0, 0, 0, 0, 2, 0x12, 0x34, 0x56, 0x78};
     struct Case {
-        const char* name;
-        Bytes bytes;
-        size_t length;
+        size_t length, at;
+        unsigned char value;
     };
-    Bytes reserved = good, count0 = good, count1 = good, huge = good, wrongType = good;
-    reserved[6] = 1;
-    count0[11] = 0;
-    count1[11] = 1;
-    huge[8] = huge[9] = huge[10] = huge[11] = 0xFF;
-    wrongType[0] = 'C';
-    const Case cases[] = {
-        {"empty", good, 0},         {"header cut", good, 11},   {"no entries", good, 12},
-        {"last entry cut", good, 15}, {"reserved", reserved, 16}, {"count 0", count0, 16},
-        {"count 1", count1, 16},    {"count 0xFFFFFFFF", huge, 16}, {"type", wrongType, 16},
-    };
+    const Case cases[] = {{0, 0, 'c'}, {11, 0, 'c'},  {12, 0, 'c'},  {15, 0, 'c'},  {16, 6, 1},
+                          {16, 11, 0}, {16, 11, 1}, {16, 8, 0xFF}, {16, 0, 'C'}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        // An exact-size copy, so that any read past the end is caught by the sanitizer.
-        Bytes exact(c.bytes.begin(), c.bytes.begin() + c.length);
+        SCOPED_TRACE(testing::Message() << c.length << " bytes, byte " << c.at << " = " << int(c.value));
+        Bytes bad(good.begin(), good.begin() + c.length);
+        if (c.at < bad.size())
+            bad[c.at] = c.value;
         ICC_CPP_curveType curve;
         curve.entries = {1.0f};
-        EXPECT_FALSE(curve.Read(exact.data(), exact.data() + exact.size()));
+        EXPECT_FALSE(curve.Read(bad.data(), bad.data() + bad.size()));
         EXPECT_EQ(curve.entries, std::vector<float>{1.0f});
-        EXPECT_EQ(ICC_CPP_Curve::ReadCurveType(exact.data(), exact.data() + exact.size()), nullptr);
+        EXPECT_EQ(ICC_CPP_Curve::ReadCurveType(bad.data(), bad.data() + bad.size()), nullptr);
     }
-    EXPECT_FALSE(ICC_CPP_curveType().Read(nullptr, nullptr));
-
     std::unique_ptr<ICC_CPP_Curve> curve(ICC_CPP_Curve::ReadCurveType(good.data(), good.data() + good.size()));
     ASSERT_NE(curve, nullptr);
     EXPECT_EQ(static_cast<ICC_CPP_curveType*>(curve.get())->entries,
               (std::vector<float>{0x1234 / 65535.0f, 0x5678 / 65535.0f}));
-    // Writing refuses a buffer too small for the entries.
     Bytes small(15);
     EXPECT_FALSE(curve->Write(small.data(), small.data() + small.size()));
 }
 
-TEST(IccText, EncodesPaddedToFourBytes)
+TEST(IccText, EncodesAndReadsWithinItsSize)
 {
     ICC_CPP_TextType text(0);
     text.text = "abc";
-    EXPECT_EQ(text.GetEncodedSizeBytes(), 12u);
     EXPECT_EQ(Encode(text), (Bytes{'t', 'e', 'x', 't', 0, 0, 0, 0, 'a', 'b', 'c', 0}));
     text.text = "abcd";
-    EXPECT_EQ(text.GetEncodedSizeBytes(), 16u);
     EXPECT_EQ(Encode(text), (Bytes{'t', 'e', 'x', 't', 0, 0, 0, 0, 'a', 'b', 'c', 'd', 0, 0xEE, 0xEE, 0xEE}));
-    Bytes small(12);
-    EXPECT_FALSE(text.Write(small.data(), small.data() + small.size()));
-}
 
-TEST(IccText, ReadsUpToTheTerminatorWithinItsSize)
-{
     const Bytes element = {'t', 'e', 'x', 't', 0, 0, 0, 0, 'a', 'b', 'c', 'd', 0, 0, 0, 0};
-    ICC_CPP_TextType text(16);
-    ASSERT_TRUE(text.Read(element.data(), element.data() + element.size()));
-    EXPECT_EQ(text.text, "abcd");
-    // Without a terminator all size - 8 bytes are the text.
-    ICC_CPP_TextType unterminated(11);
+    ICC_CPP_TextType read(16), unterminated(11);
+    ASSERT_TRUE(read.Read(element.data(), element.data() + element.size()));
+    EXPECT_EQ(read.text, "abcd");
     ASSERT_TRUE(unterminated.Read(element.data(), element.data() + 11));
     EXPECT_EQ(unterminated.text, "abc");
-
-    // Sizes shorter than header plus terminator, or past the end, are refused untouched.
+    // Too short for header and terminator, or past the end: refused, text untouched.
     for (unsigned int size : {0u, 1u, 7u, 8u, 17u}) {
-        SCOPED_TRACE(size);
         ICC_CPP_TextType bad(size);
         bad.text = "keep";
-        EXPECT_FALSE(bad.Read(element.data(), element.data() + element.size()));
+        EXPECT_FALSE(bad.Read(element.data(), element.data() + element.size())) << size;
         EXPECT_EQ(bad.text, "keep");
     }
 }
@@ -206,13 +160,9 @@ TEST(IccText, ReadsUpToTheTerminatorWithinItsSize)
 TEST(IccTag, CopyrightTagAndTableEntry)
 {
     ICC_CPP_cprt_Tag tag;
-    EXPECT_EQ(tag.signature, 0x63707274u);
-    EXPECT_EQ(tag.offset, 0u);
-    EXPECT_EQ(tag.size, 0u);
-    EXPECT_EQ(tag.GetText(), "");
+    EXPECT_TRUE(tag.signature == 0x63707274u && tag.offset == 0 && tag.size == 0 && tag.GetText().empty());
     ASSERT_TRUE(tag.SetText("abc"));
     EXPECT_EQ(tag.size, 12u);
-    EXPECT_EQ(tag.GetEncodedSizeBytes(), 12u);
 
     tag.SetHeader(k_cprt, 144, 12);
     Bytes entry(12);
@@ -238,9 +188,7 @@ TEST(IccProfile, LaysOutTagsOnFourByteBoundaries)
     auto* cprt = new ICC_CPP_cprt_Tag;
     cprt->SetText("abc");
     ASSERT_TRUE(profile.AddTag(cprt));
-    EXPECT_EQ(cprt->offset, 144u);
-    EXPECT_EQ(cprt->size, 12u);
-    EXPECT_EQ(profile.header.size, 156u);
+    EXPECT_TRUE(cprt->offset == 144 && cprt->size == 12 && profile.header.size == 156);
 
     // Encoded sizes 20 and 14: the second element starts at 176, the next offset is at 192.
     ICC_CPP_Profile two;
@@ -250,9 +198,7 @@ TEST(IccProfile, LaysOutTagsOnFourByteBoundaries)
     opaque->bytes.assign(14, 7);
     two.AddTag(curve);
     two.AddTag(opaque);
-    EXPECT_EQ(curve->offset, 156u);
-    EXPECT_EQ(opaque->offset, 176u);
-    EXPECT_EQ(opaque->size, 14u);
+    EXPECT_TRUE(curve->offset == 156 && opaque->offset == 176 && opaque->size == 14);
     EXPECT_EQ(two.header.size, 192u);
 
     EXPECT_FALSE(two.AddTag(nullptr));
@@ -284,8 +230,6 @@ TEST(IccProfile, SortsFiltersAndFindsTags)
     ASSERT_TRUE(profile.KeepTags(keep, 2));
     EXPECT_EQ(Signatures(profile), (std::vector<unsigned int>{k_cprt, ICCSignature("wtpt")}));
     EXPECT_EQ(profile.header.size, 132u + 24 + 12 + 12);
-    EXPECT_TRUE(ICC_CPP_Profile::CompareTags(profile.GetTags()[0], profile.GetTags()[1]));
-    EXPECT_FALSE(ICC_CPP_Profile::CompareTags(profile.GetTags()[1], profile.GetTags()[0]));
 }
 
 TEST(IccEdit, OrliskKeepsColourTagsAndReplacesTheCopyright)
@@ -339,27 +283,15 @@ TEST(IccEdit, CameraMatrixFailsWithoutAllThreeTables)
     EXPECT_FALSE(ReplaceCanonCameraMatrixWithIdentity(&missing));
     EXPECT_EQ(static_cast<ICC_CPP_A2B_Tag*>(missing.GetTag(ICCSignature("A2B1")))->GetData()->rows[1][0], 0.3f);
 
-    // An A2B2 without a data element, or of another element type, or with short rows.
-    for (int variant = 0; variant < 3; ++variant) {
-        SCOPED_TRACE(variant);
-        ICC_CPP_Profile profile;
-        profile.AddTag(RowTag("A2B0", 2));
-        profile.AddTag(RowTag("A2B1", 2));
-        ICC_CPP_Tag* a2b2 = nullptr;
-        if (variant == 0) {
-            a2b2 = new ICC_CPP_A2B_Tag(ICCSignature("A2B2"));
-        } else if (variant == 1) {
-            a2b2 = new ICC_CPP_opaque_Tag;
-            a2b2->signature = ICCSignature("A2B2");
-        } else {
-            auto* shortRows = RowTag("A2B2", 2);
-            shortRows->GetData()->rows[1] = {0.5f, 0.5f};
-            a2b2 = shortRows;
-        }
-        profile.AddTag(a2b2);
-        EXPECT_FALSE(ReplaceCanonCameraMatrixWithIdentity(&profile));
-        if (variant == 2) {
-            EXPECT_EQ(static_cast<ICC_CPP_A2B_Tag*>(a2b2)->GetData()->rows[0][0], 0.1f);
-        }
-    }
+    // An A2B2 without a data element; one with a short row, which leaves all its rows alone.
+    missing.AddTag(new ICC_CPP_A2B_Tag(ICCSignature("A2B2")));
+    EXPECT_FALSE(ReplaceCanonCameraMatrixWithIdentity(&missing));
+    ICC_CPP_Profile shortRow;
+    shortRow.AddTag(RowTag("A2B0", 2));
+    shortRow.AddTag(RowTag("A2B1", 2));
+    ICC_CPP_A2B_Tag* a2b2 = RowTag("A2B2", 2);
+    a2b2->GetData()->rows[1] = {0.5f, 0.5f};
+    shortRow.AddTag(a2b2);
+    EXPECT_FALSE(ReplaceCanonCameraMatrixWithIdentity(&shortRow));
+    EXPECT_EQ(a2b2->GetData()->rows[0][0], 0.1f);
 }

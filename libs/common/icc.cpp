@@ -10,7 +10,6 @@
 #include "icc.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -784,3 +783,5 @@ bool ReplaceCanonCameraMatrixWithIdentity(ICC_CPP_Profile* profile)
     }
     return true;
 }
+
+// ---- End of the ICC profile objects ---------------------------------------------------

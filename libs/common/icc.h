@@ -1,4 +1,7 @@
-// ICC profile objects.
+#pragma once
+
+// ---------------------------------------------------------------------------------------
+// ICC profile objects: byte order, elements, tags, the profile container and its edits.
 //
 // Byte order: every multi-byte number of an ICC profile is big-endian. The host's order is
 // found once per process (g_isLittleEndian) and one conversion serves both directions.
@@ -18,17 +21,13 @@
 // from the start of the profile. The header's size covers the padding after the last element.
 //
 // Not thread-safe: the byte-order state is process-wide and set on first use without a lock.
-#pragma once
+// ---------------------------------------------------------------------------------------
 
 #include <cstddef>
 #include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
-
-// ---------------------------------------------------------------------------------------
-// ICC profile objects: byte order, elements, tags, the profile container and its edits.
-// ---------------------------------------------------------------------------------------
 
 // Nonzero when the host is little-endian; 0 until the byte order has been determined.
 extern int g_isLittleEndian;
@@ -271,3 +270,5 @@ bool ReplaceCanonCameraMatrixWithIdentity(ICC_CPP_Profile* profile);
 
 // The copyright text that ICCXRiteToOrlisk stores.
 extern const char* const k_orliskCopyright;
+
+// ---- End of the ICC profile objects ---------------------------------------------------
