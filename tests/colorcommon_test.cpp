@@ -24,32 +24,27 @@
 #include <cmath>
 #include <cstdio>
 #include <random>
-#include <vector>
 
 namespace {
+
+const double k_neutral100[3] = {100, 0, 0};
 
 cmsCIEXYZ ToCms(const double* xyz)
 {
     return cmsCIEXYZ{xyz[0], xyz[1], xyz[2]};
 }
 
-// Sample XYZ ratios over and beyond the usual range: linear from below black to above white,
-// and logarithmic from 1e-6 to 1e3 (which reaches deep into the linear segment).
-std::vector<double> SampleRatios(int count, unsigned seed)
+// lcms2's Bradford adaptation of xyz from one white to another.
+void LcmsAdapt(const cmsCIEXYZ& from, const cmsCIEXYZ& to, const cmsCIEXYZ& xyz, double* out)
 {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<double> linear(-0.2, 1.5);
-    std::uniform_real_distribution<double> exponent(-6.0, 3.0);
-    std::vector<double> r;
-    for (int i = 0; i < count; ++i)
-        r.push_back(i % 2 ? linear(gen) : std::pow(10.0, exponent(gen)));
-    r.push_back(216.0 / 24389.0);
-    r.push_back(0.0);
-    r.push_back(1.0);
-    return r;
+    cmsCIEXYZ r;
+    cmsAdaptToIlluminant(&r, &from, &to, &xyz);
+    out[0] = r.X;
+    out[1] = r.Y;
+    out[2] = r.Z;
 }
 
-// lcms2's RGB-to-XYZ matrix for these primaries and white, taken back from its own D50.
+// lcms2's RGB-to-XYZ matrix for these primaries and white, adapted back from its own D50.
 void LcmsRgbToXyzMatrix(const double* chromaticities, const double* whiteXYZ, double* m)
 {
     cmsCIExyY white;
@@ -64,30 +59,13 @@ void LcmsRgbToXyzMatrix(const double* chromaticities, const double* whiteXYZ, do
     for (int col = 0; col < 3; ++col) {
         const auto* d50 = static_cast<const cmsCIEXYZ*>(cmsReadTag(profile, tags[col]));
         ASSERT_NE(d50, nullptr);
-        cmsCIEXYZ xyz;
-        cmsAdaptToIlluminant(&xyz, cmsD50_XYZ(), &whiteCms, d50);
-        m[col] = xyz.X;
-        m[3 + col] = xyz.Y;
-        m[6 + col] = xyz.Z;
+        double xyz[3];
+        LcmsAdapt(*cmsD50_XYZ(), whiteCms, *d50, xyz);
+        for (int row = 0; row < 3; ++row)
+            m[3 * row + col] = xyz[row];
     }
     cmsCloseProfile(profile);
 }
-
-// lcms2's Bradford adaptation between two of our whites, as a matrix on XYZ columns.
-void LcmsBradford(const double* fromXYZ, const double* toXYZ, double* m)
-{
-    const cmsCIEXYZ from = ToCms(fromXYZ), to = ToCms(toXYZ);
-    for (int col = 0; col < 3; ++col) {
-        cmsCIEXYZ unit = {col == 0 ? 1.0 : 0.0, col == 1 ? 1.0 : 0.0, col == 2 ? 1.0 : 0.0};
-        cmsCIEXYZ out;
-        cmsAdaptToIlluminant(&out, &from, &to, &unit);
-        m[col] = out.X;
-        m[3 + col] = out.Y;
-        m[6 + col] = out.Z;
-    }
-}
-
-const double k_neutral100[3] = {100, 0, 0};
 
 void ExpectTriple(const double* expected, const double* actual, double tol)
 {
@@ -97,79 +75,68 @@ void ExpectTriple(const double* expected, const double* actual, double tol)
 
 }  // namespace
 
-TEST(ColorLab, KnownPointsAndBranches)
+TEST(ColorLab, KnownPointsBranchesAndRoundTrip)
 {
     double lab[3], xyz[3];
     xyz_to_lab(k_D65_XYZ, k_D65_XYZ, lab);
     ExpectTriple(k_neutral100, lab, 1e-12);
-    const double black[3] = {0, 0, 0};
+    const double black[3] = {0, 0, 0}, unit[3] = {1, 1, 1}, l8[3] = {8, 0, 0};
     xyz_to_lab(black, k_D50_XYZ, lab);
     ExpectTriple(black, lab, 0.0);
-    // A ratio of exactly epsilon takes the linear branch, which gives L = 8 there.
+    // A ratio of exactly epsilon and an L of exactly 8 take the linear branches.
     const double atEpsilon[3] = {k_cieEpsilon, k_cieEpsilon, k_cieEpsilon};
-    const double unit[3] = {1, 1, 1};
     xyz_to_lab(atEpsilon, unit, lab);
     EXPECT_DOUBLE_EQ(lab[0], 8.0);
-    const double l8[3] = {8, 0, 0};
     lab_to_xyz(l8, unit, xyz);
     EXPECT_EQ(xyz[1], 8.0 / k_cieKappa);
 
-    // Round trip, in place, on both sides of the break points.
     for (double l = -10; l <= 120; l += 0.37)
         for (double a = -150; a <= 150; a += 13.1)
             for (double b = -150; b <= 150; b += 17.3) {
+                const double in[3] = {l, a, b};
                 double v[3] = {l, a, b};
                 lab_to_xyz(v, k_D50_XYZ, v);
                 xyz_to_lab(v, k_D50_XYZ, v);
-                ASSERT_NEAR(v[0], l, 1e-11);
-                ASSERT_NEAR(v[1], a, 1e-11);
-                ASSERT_NEAR(v[2], b, 1e-11);
+                ExpectTriple(in, v, 1e-11);
             }
 }
 
 TEST(ColorLab, MatchesLcms)
 {
-    const double* whites[2] = {k_D50_XYZ, k_D65_XYZ};
-    const std::vector<double> ratios = SampleRatios(3000, 11);
     std::mt19937 gen(5);
-    std::uniform_int_distribution<size_t> pick(0, ratios.size() - 1);
+    // XYZ ratios to the white from below black to above white, and from 1e-6 to 1e3.
+    std::uniform_real_distribution<double> linear(-0.2, 1.5), exponent(-6.0, 3.0);
+    std::uniform_real_distribution<double> l(-20, 150), ab(-200, 200);
     double worstLab = 0.0, worstXyz = 0.0;
-    for (const double* white : whites) {
+    for (const double* white : {k_D50_XYZ, k_D65_XYZ}) {
         const cmsCIEXYZ whiteCms = ToCms(white);
-        for (size_t i = 0; i < ratios.size(); ++i) {
-            const double t[3] = {ratios[i], ratios[pick(gen)], ratios[pick(gen)]};
-            const double xyz[3] = {t[0] * white[0], t[1] * white[1], t[2] * white[2]};
-            double lab[3];
+        for (int i = 0; i < 3000; ++i) {
+            double t[3], xyz[3], lab[3], fMax = 1.0, lnMax = 0.0;
+            for (int c = 0; c < 3; ++c) {
+                t[c] = (i + c) % 2 ? linear(gen) : std::pow(10.0, exponent(gen));
+                xyz[c] = t[c] * white[c];
+                fMax = std::max(fMax, std::cbrt(std::fabs(t[c])));
+                if (t[c] > k_cieEpsilon)
+                    lnMax = std::max(lnMax, std::fabs(std::log(t[c])));
+            }
             xyz_to_lab(xyz, white, lab);
             cmsCIELab ref;
             const cmsCIEXYZ in = ToCms(xyz);
             cmsXYZ2Lab(&whiteCms, &ref, &in);
-            double fMax = 1.0, lnMax = 0.0;
-            for (double r : t) {
-                fMax = std::max(fMax, std::cbrt(std::fabs(r)));
-                if (r > k_cieEpsilon)
-                    lnMax = std::max(lnMax, std::fabs(std::log(r)));
-            }
             const double bound = 500.0 * fMax * (3.4e-16 * lnMax + 8 * 2.2e-16);
-            const double diff[3] = {lab[0] - ref.L, lab[1] - ref.a, lab[2] - ref.b};
-            for (double d : diff) {
+            for (double d : {lab[0] - ref.L, lab[1] - ref.a, lab[2] - ref.b}) {
                 ASSERT_LE(std::fabs(d), bound) << xyz[0] << " " << xyz[1] << " " << xyz[2];
                 worstLab = std::max(worstLab, std::fabs(d));
             }
-        }
-        std::uniform_real_distribution<double> l(-20, 150), ab(-200, 200);
-        for (int i = 0; i < 3000; ++i) {
-            const double lab[3] = {l(gen), ab(gen), ab(gen)};
-            double xyz[3];
-            lab_to_xyz(lab, white, xyz);
-            cmsCIEXYZ ref;
-            const cmsCIELab in = {lab[0], lab[1], lab[2]};
-            cmsLab2XYZ(&whiteCms, &ref, &in);
-            const double refXyz[3] = {ref.X, ref.Y, ref.Z};
-            for (int c = 0; c < 3; ++c) {
-                const double d = std::fabs(xyz[c] - refXyz[c]);
-                ASSERT_LE(d, 1e-14 * std::max(1.0, std::fabs(refXyz[c]))) << lab[0];
-                worstXyz = std::max(worstXyz, d);
+
+            const cmsCIELab labIn = {l(gen), ab(gen), ab(gen)};
+            const double labArray[3] = {labIn.L, labIn.a, labIn.b};
+            cmsCIEXYZ refXyz;
+            lab_to_xyz(labArray, white, xyz);
+            cmsLab2XYZ(&whiteCms, &refXyz, &labIn);
+            for (double d : {xyz[0] - refXyz.X, xyz[1] - refXyz.Y, xyz[2] - refXyz.Z}) {
+                ASSERT_LE(std::fabs(d), 1e-14 * std::max({1.0, xyz[0], xyz[1], xyz[2]}));
+                worstXyz = std::max(worstXyz, std::fabs(d));
             }
         }
     }
@@ -180,24 +147,22 @@ TEST(ColorLab, MatchesLcms)
 TEST(ColorWorkingSpace, MatricesMatchFiguresAndLcms)
 {
     double m[9], ref[9];
-    compute_rgb_to_xyz_matrix(0.7347, 0.2653, 0.1596, 0.8404, 0.0366, 0.0001, 0.964221, 1.0,
-                              0.82521, m);
+    const double* p = k_proPhotoRGBChromaticities;
+    compute_rgb_to_xyz_matrix(p[0], p[1], p[2], p[3], p[4], p[5], 0.964221, 1.0, 0.82521, m);
     const double proPhoto[9] = {0.797676, 0.135192, 0.031353, 0.288041, 0.711874,
                                 0.000086, 0,        0,        0.82521};
     for (int i = 0; i < 9; ++i)
         EXPECT_NEAR(m[i], proPhoto[i], 5e-7) << i;
-    const double* c = k_adobeRGBChromaticities;
-    compute_rgb_to_xyz_matrix(c[0], c[1], c[2], c[3], c[4], c[5], k_D65_XYZ[0], k_D65_XYZ[1],
-                              k_D65_XYZ[2], m);
+    const double* a = k_adobeRGBChromaticities;
+    compute_rgb_to_xyz_matrix(a[0], a[1], a[2], a[3], a[4], a[5], 0.950469, 1.0, 1.088969, m);
     const double adobe[9] = {0.576702, 0.185555, 0.188212, 0.297362, 0.627353,
                              0.075285, 0.027033, 0.070688, 0.991248};
     for (int i = 0; i < 9; ++i)
         EXPECT_NEAR(m[i], adobe[i], 5e-7) << i;
 
     const double srgbLike[6] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
-    const double* spaces[3] = {k_proPhotoRGBChromaticities, k_adobeRGBChromaticities, srgbLike};
     double worst = 0.0;
-    for (const double* s : spaces)
+    for (const double* s : {k_proPhotoRGBChromaticities, k_adobeRGBChromaticities, srgbLike})
         for (const double* white : {k_D50_XYZ, k_D65_XYZ}) {
             compute_rgb_to_xyz_matrix(s[0], s[1], s[2], s[3], s[4], s[5], white[0], white[1],
                                       white[2], m);
@@ -217,33 +182,31 @@ TEST(ColorWorkingSpace, MatricesMatchFiguresAndLcms)
 
 TEST(ColorWorkingSpace, AdobeBradfordTableAgainstLcms)
 {
-    // The table against lcms2's Bradford between the same whites: 1.33e-6 measured.
-    const double k_tableDifference = 1.5e-6;
-    double bradford[9];
-    LcmsBradford(k_D65_XYZ, k_D50_XYZ, bradford);
-    double tableError = 0.0;
-    for (int i = 0; i < 9; ++i)
-        tableError = std::max(tableError, std::fabs(bradford[i] - k_d65_to_d50_bradford[i]));
-    EXPECT_LE(tableError, k_tableDifference);
+    const cmsCIEXYZ d65 = ToCms(k_D65_XYZ), d50 = ToCms(k_D50_XYZ);
+    double tableError = 0.0, column[3];
+    for (int col = 0; col < 3; ++col) {
+        LcmsAdapt(d65, d50, cmsCIEXYZ{col == 0 ? 1.0 : 0, col == 1 ? 1.0 : 0, col == 2 ? 1.0 : 0},
+                  column);
+        for (int row = 0; row < 3; ++row)
+            tableError = std::max(tableError,
+                                  std::fabs(column[row] - k_d65_to_d50_bradford[3 * row + col]));
+    }
+    EXPECT_LE(tableError, 1.5e-6);  // 1.33e-6 measured
 
-    double adobe[9];
+    double adobe[9], worst = 0.0;
     LcmsRgbToXyzMatrix(k_adobeRGBChromaticities, k_D65_XYZ, adobe);
     std::mt19937 gen(9);
     std::uniform_real_distribution<double> rgbDist(0.0, 1.2);
-    double worst = 0.0;
     for (int i = 0; i < 3000; ++i) {
         const double rgb[3] = {rgbDist(gen), rgbDist(gen), rgbDist(gen)};
-        double xyz[3], lin[3], d65[3] = {0, 0, 0}, ref[3] = {0, 0, 0};
+        double xyz[3], ref[3], lin[3], inD65[3] = {0, 0, 0};
         adobergb_to_xyz_d50(rgb, xyz);
         for (int k = 0; k < 3; ++k)
             lin[k] = std::pow(rgb[k], 2.2);
-        for (int r = 0; r < 3; ++r)
-            for (int k = 0; k < 3; ++k)
-                d65[r] += adobe[3 * r + k] * lin[k];
-        for (int r = 0; r < 3; ++r)
-            for (int k = 0; k < 3; ++k)
-                ref[r] += bradford[3 * r + k] * d65[k];
-        const double allowed = tableError * (d65[0] + d65[1] + d65[2]) + 1e-12;
+        for (int r = 0; r < 9; ++r)
+            inD65[r / 3] += adobe[r] * lin[r % 3];
+        LcmsAdapt(d65, d50, ToCms(inD65), ref);
+        const double allowed = tableError * (inD65[0] + inD65[1] + inD65[2]) + 1e-12;
         for (int k = 0; k < 3; ++k) {
             ASSERT_LE(std::fabs(xyz[k] - ref[k]), allowed);
             worst = std::max(worst, std::fabs(xyz[k] - ref[k]));
@@ -255,21 +218,19 @@ TEST(ColorWorkingSpace, AdobeBradfordTableAgainstLcms)
 
 TEST(ColorWorkingSpace, KnownConversionsAndRoundTrips)
 {
-    const double white[3] = {1, 1, 1};
+    const double white[3] = {1, 1, 1}, adobeWhite[3] = {99.99998, 0.00044, -0.00013};
     double lab[3], rgb[3];
     prophotorgb_to_lab_d50(white, lab);
     ExpectTriple(k_neutral100, lab, 1e-9);
     // The rounded Bradford table leaves the Adobe RGB white slightly off the neutral axis.
     adobergb_to_lab_d50(white, lab);
-    const double adobeWhite[3] = {99.99998, 0.00044, -0.00013};
     ExpectTriple(adobeWhite, lab, 6e-6);
 
     // Out of gamut: nothing is clipped, negative linear values meet the power as NaN.
     const double outside[3] = {50, -100, 100};
     lab_to_adobergb_d50(outside, rgb);
-    EXPECT_TRUE(std::isnan(rgb[0]));
+    EXPECT_TRUE(std::isnan(rgb[0]) && std::isnan(rgb[2]));
     EXPECT_NEAR(rgb[1], 0.5831, 5e-5);
-    EXPECT_TRUE(std::isnan(rgb[2]));
     lab_to_prophotorgb_d50(outside, rgb);
     EXPECT_NEAR(rgb[0], 0.1089, 5e-5);
     EXPECT_NEAR(rgb[1], 0.4642, 5e-5);
@@ -277,35 +238,28 @@ TEST(ColorWorkingSpace, KnownConversionsAndRoundTrips)
 
     // Pure primaries and secondaries included: a zero channel must come back as 0, not NaN.
     // The 1/1.8 power turns a rounding of 1e-16 in such a channel into about 1e-9.
-    for (double r = 0.0; r <= 1.0; r += 0.125)
-        for (double g = 0.0; g <= 1.0; g += 0.25)
-            for (double b = 0.0; b <= 1.0; b += 0.25) {
-                const double in[3] = {r, g, b};
-                double v[3] = {r, g, b};
+    // The two six-decimal Bradford tables are not exact inverses (their product is off the
+    // identity by up to 1.37e-6 per element), so Adobe RGB is compared in linear light, away
+    // from 0 where the 1/2.2 power would magnify it (a zero channel can come back as NaN).
+    for (int r = 0; r <= 8; ++r)
+        for (int g = 0; g <= 4; ++g)
+            for (int b = 0; b <= 4; ++b) {
+                const double in[3] = {r / 8.0, g / 4.0, b / 4.0};
+                double v[3] = {in[0], in[1], in[2]};
                 prophotorgb_to_lab_d50(v, v);
                 lab_to_prophotorgb_d50(v, v);
                 ExpectTriple(in, v, 1e-8);
                 prophotorgb_to_xyz_d50(v, v);
                 xyz_to_prophotorgb_d50(v, v);
                 ExpectTriple(in, v, 1e-8);
-            }
-    // The two six-decimal Bradford tables are not exact inverses: their product differs from
-    // the identity by up to 1.37e-6 per element, so linear light moves by a few millionths
-    // (which the 1/2.2 power magnifies near 0, where a zero channel can even come back
-    // slightly negative, that is NaN).
-    for (double r = 0.25; r <= 1.0; r += 0.125)
-        for (double g = 0.25; g <= 1.0; g += 0.125)
-            for (double b = 0.25; b <= 1.0; b += 0.125) {
-                const double in[3] = {r, g, b};
-                double v[3] = {r, g, b};
-                adobergb_to_lab_d50(v, v);
-                lab_to_adobergb_d50(v, v);
+                if (r < 2 || g < 1 || b < 1)
+                    continue;
+                double w[3] = {in[0], in[1], in[2]};
+                adobergb_to_lab_d50(w, w);
+                lab_to_adobergb_d50(w, w);
                 for (int c = 0; c < 3; ++c)
-                    EXPECT_NEAR(std::pow(v[c], 2.2), std::pow(in[c], 2.2), 1e-5);
+                    EXPECT_NEAR(std::pow(w[c], 2.2), std::pow(in[c], 2.2), 1e-5);
             }
-    const double gray[3] = {0.5, 0.5, 0.5};
-    rgb_to_xyz(gray, 2.2, k_adobeRGBChromaticities, k_D65_XYZ, rgb);
-    EXPECT_NEAR(rgb[1], std::pow(0.5, 2.2), 1e-12);
 }
 
 TEST(ColorGray, LightnessFiguresAndRoundTrips)
