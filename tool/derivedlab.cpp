@@ -32,42 +32,71 @@ std::size_t LowerBound(double value, const std::vector<double>& axis)
     return static_cast<std::size_t>(std::lower_bound(axis.begin(), axis.end(), value) - axis.begin());
 }
 
+// Where `value` would sit on an axis of at least two values if the axis were evenly spaced:
+// a position in [0, size - 1], exact for the usual charts and only a guess for the others,
+// which the callers verify. Infinite and NaN positions are clamped too.
+double EvenPosition(double value, const std::vector<double>& axis)
+{
+    const double last = static_cast<double>(axis.size() - 1);
+    const double position = (value - axis.front()) / (axis.back() - axis.front()) * last;
+    if (!(position >= 0.0))
+        return 0.0;
+    return position > last ? last : position;
+}
+
 // Position of the first axis value equal to `value`, or -1. The axis is strictly increasing,
-// so at most one value is equal (0.0 and -0.0 never both enter it), and it is the first one
-// not below `value`.
+// so at most one value is equal (0.0 and -0.0 never both enter it): the guess of an evenly
+// spaced axis is tried first, then a binary search for the first value not below `value`.
 int GetIntegerIndex(double value, std::vector<double>& axis)
 {
+    if (axis.size() >= 2) {
+        const std::size_t guess = static_cast<std::size_t>(EvenPosition(value, axis) + 0.5);
+        if (axis[guess] == value)
+            return static_cast<int>(guess);
+    }
     const std::size_t k = LowerBound(value, axis);
     return (k < axis.size() && axis[k] == value) ? static_cast<int>(k) : -1;
 }
 
 // The smallest i with axis[i] <= value <= axis[i+1], or -1 (also for NaN and short axes).
 // A value equal to an interior axis value axis[k] selects cell k-1, with weight 1 on top.
-// On a strictly increasing axis that is the cell below the first value not below `value`,
-// or cell 0 for a value equal to the first axis value.
+// On a strictly increasing axis that is cell 0 for a value equal to the first axis value,
+// and otherwise the cell i with axis[i] < value <= axis[i+1]: the cells at and below the
+// guess of an evenly spaced axis are tried first, then a binary search.
 int GetNearestIndexFloor(double value, std::vector<double>& axis)
 {
     if (axis.size() < 2 || std::isnan(value))
         return -1;
+    if (value == axis[0])
+        return 0;
+    const std::size_t guess = std::min(static_cast<std::size_t>(EvenPosition(value, axis)), axis.size() - 2);
+    if (axis[guess] < value && value <= axis[guess + 1])
+        return static_cast<int>(guess);
+    // A value on an axis point belongs to the cell below it.
+    if (guess > 0 && axis[guess - 1] < value && value <= axis[guess])
+        return static_cast<int>(guess - 1);
     const std::size_t k = LowerBound(value, axis);
-    if (k == axis.size())
-        return -1;
-    if (k == 0)
-        return (axis[0] <= value) ? 0 : -1;
-    return static_cast<int>(k - 1);
+    return (k == 0 || k == axis.size()) ? -1 : static_cast<int>(k - 1);
 }
 
-// Interpolates between a (at x0) and b (at x1); x outside [x0, x1] extrapolates.
-Color3 Lerp(Color3 a, Color3 b, double x, double x0, double x1)
+// The midpoint of a and b, with the warning that Lerp was asked to divide by zero.
+Color3 WarnAndTakeMidpoint(const Color3& a, const Color3& b)
 {
+    Log("Warning: possible divide by zero during lerp operation!\n");
     Color3 r;
-    if (x1 == x0) {
-        Log("Warning: possible divide by zero during lerp operation!\n");
-        for (int n = 0; n < 3; ++n)
-            r.c[n] = (a.c[n] + b.c[n]) * 0.5;
-        return r;
-    }
+    for (int n = 0; n < 3; ++n)
+        r.c[n] = (a.c[n] + b.c[n]) * 0.5;
+    return r;
+}
+
+// Interpolates between a (at x0) and b (at x1); x outside [x0, x1] extrapolates. Called
+// seven times per target, so it is kept small enough to be inlined.
+inline Color3 Lerp(Color3 a, Color3 b, double x, double x0, double x1)
+{
+    if (x1 == x0)
+        return WarnAndTakeMidpoint(a, b);
     const double t = (x - x0) / (x1 - x0);
+    Color3 r;
     for (int n = 0; n < 3; ++n)
         r.c[n] = a.c[n] + (b.c[n] - a.c[n]) * t;
     return r;

@@ -1,6 +1,7 @@
 #include "numbertext.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
@@ -16,28 +17,61 @@ bool IsSpace(char c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// End of the decimal spelling that starts at `p` (digits, point, digits, exponent). An 'e'
-// not followed by a digit, after an optional sign, is not part of the number.
-const char* DecimalEnd(const char* p)
+// Exact powers of ten: every one up to 10^22 is a double.
+constexpr double k_powersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int k_maxExactPower = 22;
+// Mantissas up to 2^53 are exact doubles; 19 digits always fit in 64 bits.
+constexpr std::uint64_t k_maxExactMantissa = std::uint64_t(1) << 53;
+constexpr int k_maxMantissaDigits = 19;
+// Exponents beyond this are left to from_chars, which sees every digit.
+constexpr int k_maxExponentDigits = 5;
+
+// A decimal spelling (digits, point, digits, exponent) starting at `p`: its end, and its
+// value when one rounding of mantissa * 10^exponent gives it exactly (the mantissa and the
+// power are both exact doubles, so the single multiplication or division rounds correctly).
+struct Decimal {
+    const char* end = nullptr;
+    bool exact = false;
+    double value = 0.0;
+};
+
+Decimal ScanDecimal(const char* p)
 {
-    while (IsDigit(*p))
-        ++p;
+    std::uint64_t mantissa = 0;
+    int digits = 0;
+    int exponent = 0;
+    for (; IsDigit(*p); ++p, ++digits)
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
     if (*p == '.') {
-        ++p;
-        while (IsDigit(*p))
-            ++p;
+        for (++p; IsDigit(*p); ++p, ++digits, --exponent)
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
     }
+    bool exact = digits <= k_maxMantissaDigits;
+    // An 'e' not followed by a digit, after an optional sign, is not part of the number.
     if (*p == 'e' || *p == 'E') {
-        const char* exponent = p + 1;
-        if (*exponent == '+' || *exponent == '-')
-            ++exponent;
-        if (IsDigit(*exponent)) {
-            p = exponent;
-            while (IsDigit(*p))
-                ++p;
+        const char* q = p + 1;
+        const bool negative = (*q == '-');
+        if (*q == '+' || *q == '-')
+            ++q;
+        if (IsDigit(*q)) {
+            int written = 0;
+            int digitCount = 0;
+            for (p = q; IsDigit(*p); ++p, ++digitCount)
+                written = (digitCount < k_maxExponentDigits) ? written * 10 + (*p - '0') : written;
+            exact = exact && digitCount <= k_maxExponentDigits;
+            exponent += negative ? -written : written;
         }
     }
-    return p;
+    Decimal d;
+    d.end = p;
+    d.exact = exact && mantissa <= k_maxExactMantissa && exponent >= -k_maxExactPower &&
+              exponent <= k_maxExactPower;
+    if (d.exact) {
+        const double m = static_cast<double>(mantissa);
+        d.value = (exponent < 0) ? m / k_powersOfTen[-exponent] : m * k_powersOfTen[exponent];
+    }
+    return d;
 }
 
 }  // namespace
@@ -55,14 +89,16 @@ double ParseDouble(const char* text, char** end)
     if (!decimal || (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')))
         return std::strtod(text, end);
 
-    const char* last = DecimalEnd(p);
-    double value = 0.0;
-    const std::from_chars_result r = std::from_chars(p, last, value, std::chars_format::general);
-    // Out of range: strtod decides between infinity, a subnormal and zero.
-    if (r.ec != std::errc() || r.ptr != last)
-        return std::strtod(text, end);
+    const Decimal d = ScanDecimal(p);
+    double value = d.value;
+    if (!d.exact) {
+        const std::from_chars_result r = std::from_chars(p, d.end, value, std::chars_format::general);
+        // Out of range: strtod decides between infinity, a subnormal and zero.
+        if (r.ec != std::errc() || r.ptr != d.end)
+            return std::strtod(text, end);
+    }
     if (end)
-        *end = const_cast<char*>(last);
+        *end = const_cast<char*>(d.end);
     return negative ? -value : value;
 }
 

@@ -2,10 +2,12 @@
 // the way printf "%lf" does, only faster.
 //
 // Reading: optional white space (space, \t, \n, \v, \f, \r), an optional sign, then decimal
-// digits with an optional point and exponent are converted with std::from_chars, which
-// rounds correctly as strtod does. Every other spelling ("inf", "nan", hexadecimal floats,
-// no number at all) and every result out of range (overflow to infinity, subnormals,
-// underflow) is handed to strtod itself.
+// digits with an optional point and exponent. A spelling of at most 19 digits whose value is
+// mantissa * 10^e with mantissa <= 2^53 and |e| <= 22 is one exact multiplication or
+// division, correctly rounded as strtod rounds; other decimal spellings go to
+// std::from_chars, which also rounds correctly. Every other spelling ("inf", "nan",
+// hexadecimal floats, no number at all) and every result out of range (overflow to
+// infinity, subnormals, underflow) is handed to strtod itself.
 //
 // Writing: std::to_chars in fixed notation with six decimals gives the exactly rounded
 // decimal value (ties to even), which is what printf prints, including "-0.000000",
