@@ -213,7 +213,9 @@ TEST(FastNumberText, WritesEveryDoubleAsPrintfDoes)
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
     for (double v : {0.0, -0.0, inf, -inf, nan, -nan, 1.0 / 128, 3.0 / 128, -5.0 / 128, 0.0000005, -0.0000004,
-                     1e300, -1.7976931348623157e308, 4.9e-324, 123456.0000005, 0.1, 2.5, 999999.9999995})
+                     1e300, -1.7976931348623157e308, 4.9e-324, 123456.0000005, 0.1, 2.5, 999999.9999995,
+                     std::ldexp(1.0, 43), std::nextafter(std::ldexp(1.0, 43), 0.0), 8796093022207.9999995,
+                     -std::ldexp(1.0, -20), std::ldexp(3.0, -22), 0.0000005000000000000001})
         EXPECT_EQ(PrintfText(v), FastText(v)) << v;
 
     std::mt19937_64 random(11);
@@ -222,9 +224,15 @@ TEST(FastNumberText, WritesEveryDoubleAsPrintfDoes)
         const std::uint64_t bits = random();
         std::memcpy(&v, &bits, sizeof v);
         EXPECT_EQ(PrintfText(v), FastText(v)) << std::hexfloat << v;
-        // Halfway cases: odd multiples of 2^-7 have a 5 in the seventh decimal.
+        // Halfway cases: odd multiples of 2^-7 have a 5 in the seventh decimal; their
+        // neighbours one bit away do not.
         const double half = static_cast<double>(static_cast<std::int64_t>(random() % 2000001) - 1000000) / 128.0;
-        EXPECT_EQ(PrintfText(half), FastText(half)) << std::hexfloat << half;
+        for (double h : {half, std::nextafter(half, -HUGE_VAL), std::nextafter(half, HUGE_VAL)})
+            EXPECT_EQ(PrintfText(h), FastText(h)) << std::hexfloat << h;
+        // Values of every magnitude around the integer path's limit of 2^43 and below.
+        const double scaled = std::ldexp(static_cast<double>(random() >> 11), -static_cast<int>(random() % 140));
+        EXPECT_EQ(PrintfText(scaled), FastText(scaled)) << std::hexfloat << scaled;
+        EXPECT_EQ(PrintfText(-scaled), FastText(-scaled)) << std::hexfloat << scaled;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -74,6 +75,11 @@ Decimal ScanDecimal(const char* p)
     return d;
 }
 
+// Values below 2^43 have fewer than 2^63 rounded millionths and take the integer path.
+constexpr int k_exponentBias = 1023;
+constexpr int k_maxFastExponent = 43;
+__extension__ typedef unsigned __int128 Uint128;
+
 }  // namespace
 
 double ParseDouble(const char* text, char** end)
@@ -104,5 +110,40 @@ double ParseDouble(const char* text, char** end)
 
 char* FormatFixed6(char* out, double value)
 {
-    return std::to_chars(out, out + k_maxFixed6Chars, value, std::chars_format::fixed, 6).ptr;
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    const int biasedExponent = static_cast<int>((bits >> 52) & 0x7ff);
+    // Large values, infinities and NaN: the rounded millionths would not fit in 64 bits.
+    if (biasedExponent >= k_exponentBias + k_maxFastExponent)
+        return std::to_chars(out, out + k_maxFixed6Chars, value, std::chars_format::fixed, 6).ptr;
+
+    // |value| = mantissa / 2^shift; below 2^43 the shift is at least 10.
+    std::uint64_t mantissa = bits & ((std::uint64_t(1) << 52) - 1);
+    int shift = k_exponentBias + 51;
+    if (biasedExponent > 0) {
+        mantissa |= std::uint64_t(1) << 52;
+        shift = k_exponentBias + 52 - biasedExponent;
+    }
+    // millionths = mantissa * 10^6 / 2^shift, rounded to nearest, ties to even. The product
+    // is below 2^73, so from a shift of 74 on the quotient is below one half and rounds to 0.
+    std::uint64_t millionths = 0;
+    if (shift < 74) {
+        const Uint128 product = static_cast<Uint128>(mantissa) * 1000000u;
+        millionths = static_cast<std::uint64_t>(product >> shift);
+        const Uint128 rest = product - (static_cast<Uint128>(millionths) << shift);
+        const Uint128 half = static_cast<Uint128>(1) << (shift - 1);
+        if (rest > half || (rest == half && (millionths & 1)))
+            ++millionths;
+    }
+    // printf keeps the sign of every negative value, -0.0 and those rounding to zero too.
+    if (bits >> 63)
+        *out++ = '-';
+    out = std::to_chars(out, out + k_maxFixed6Chars, millionths / 1000000).ptr;
+    *out++ = '.';
+    auto fraction = static_cast<unsigned>(millionths % 1000000);
+    for (int digit = 5; digit >= 0; --digit) {
+        out[digit] = static_cast<char>('0' + fraction % 10);
+        fraction /= 10;
+    }
+    return out + 6;
 }
