@@ -202,12 +202,13 @@ int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const 
 
 int WriteTabDelimitedTriplets(const char* path, const std::vector<Color3>& triplets)
 {
+    // Allocated first: a failed allocation then leaves no temporary file behind.
+    std::unique_ptr<char[]> buffer(new char[k_writeBufferSize]);
     std::string temp = std::string(path) + ".tmp-XXXXXX";
     const int fd = mkstemp(temp.data());
     if (fd < 0)
         return 0;
     bool ok = fchmod(fd, NewFileMode()) == 0;
-    std::unique_ptr<char[]> buffer(new char[k_writeBufferSize]);
     char* const begin = buffer.get();
     char* p = begin;
     for (std::size_t i = 0; ok && i < triplets.size(); ++i) {
