@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -39,14 +40,33 @@ private:
     int m_saved = -1;
 };
 
+// The inputs live in one temporary directory, made on first use and removed at exit.
+class InputDirectory {
+public:
+    InputDirectory()
+    {
+        char pattern[] = "/tmp/rgb2lab-bench-XXXXXX";
+        if (!mkdtemp(pattern)) {
+            std::perror("stages_bench: cannot make a temporary directory");
+            std::exit(1);
+        }
+        m_path = pattern;
+    }
+    ~InputDirectory()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    InputDirectory(const InputDirectory&) = delete;
+    InputDirectory& operator=(const InputDirectory&) = delete;
+
+    std::string m_path;
+};
+
 std::string InputDir()
 {
-    static const std::string s_dir = [] {
-        char pattern[] = "/tmp/rgb2lab-bench-XXXXXX";
-        const char* dir = mkdtemp(pattern);
-        return std::string(dir ? dir : "/tmp");
-    }();
-    return s_dir;
+    static const InputDirectory s_dir;
+    return s_dir.m_path;
 }
 
 std::string ChartFile(int n)
