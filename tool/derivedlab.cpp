@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <memory>
 #include <new>
-#include <set>
 
 namespace {
 
@@ -26,36 +25,78 @@ std::int64_t GridIndex(std::int64_t i, std::int64_t j, std::int64_t k, std::int6
     return (i * n + j) * n + k;
 }
 
-// Position of the first axis value equal to `value`, or -1.
+// Position of the first element not below `value` on a strictly increasing axis: a binary
+// search. A NaN compares false with everything and gives 0.
+std::size_t LowerBound(double value, const std::vector<double>& axis)
+{
+    return static_cast<std::size_t>(std::lower_bound(axis.begin(), axis.end(), value) - axis.begin());
+}
+
+// Where `value` would sit on an axis of at least two values if the axis were evenly spaced:
+// a position in [0, size - 1], exact for the usual charts and only a guess for the others,
+// which the callers verify. Infinite and NaN positions are clamped too.
+double EvenPosition(double value, const std::vector<double>& axis)
+{
+    const double last = static_cast<double>(axis.size() - 1);
+    const double position = (value - axis.front()) / (axis.back() - axis.front()) * last;
+    if (!(position >= 0.0))
+        return 0.0;
+    return position > last ? last : position;
+}
+
+// Position of the first axis value equal to `value`, or -1. The axis is strictly increasing,
+// so at most one value is equal (0.0 and -0.0 never both enter it): the guess of an evenly
+// spaced axis is tried first, then a binary search for the first value not below `value`.
 int GetIntegerIndex(double value, std::vector<double>& axis)
 {
-    for (std::size_t i = 0; i < axis.size(); ++i)
-        if (axis[i] == value)
-            return static_cast<int>(i);
-    return -1;
+    if (axis.size() >= 2) {
+        const std::size_t guess = static_cast<std::size_t>(EvenPosition(value, axis) + 0.5);
+        if (axis[guess] == value)
+            return static_cast<int>(guess);
+    }
+    const std::size_t k = LowerBound(value, axis);
+    return (k < axis.size() && axis[k] == value) ? static_cast<int>(k) : -1;
 }
 
 // The smallest i with axis[i] <= value <= axis[i+1], or -1 (also for NaN and short axes).
 // A value equal to an interior axis value axis[k] selects cell k-1, with weight 1 on top.
+// On a strictly increasing axis that is cell 0 for a value equal to the first axis value,
+// and otherwise the cell i with axis[i] < value <= axis[i+1]: the cells at and below the
+// guess of an evenly spaced axis are tried first, then a binary search.
 int GetNearestIndexFloor(double value, std::vector<double>& axis)
 {
-    for (std::size_t i = 0; i + 1 < axis.size(); ++i)
-        if (axis[i] <= value && axis[i + 1] >= value)
-            return static_cast<int>(i);
-    return -1;
+    if (axis.size() < 2 || std::isnan(value))
+        return -1;
+    if (value == axis[0])
+        return 0;
+    const std::size_t guess = std::min(static_cast<std::size_t>(EvenPosition(value, axis)), axis.size() - 2);
+    if (axis[guess] < value && value <= axis[guess + 1])
+        return static_cast<int>(guess);
+    // A value on an axis point belongs to the cell below it.
+    if (guess > 0 && axis[guess - 1] < value && value <= axis[guess])
+        return static_cast<int>(guess - 1);
+    const std::size_t k = LowerBound(value, axis);
+    return (k == 0 || k == axis.size()) ? -1 : static_cast<int>(k - 1);
 }
 
-// Interpolates between a (at x0) and b (at x1); x outside [x0, x1] extrapolates.
-Color3 Lerp(Color3 a, Color3 b, double x, double x0, double x1)
+// The midpoint of a and b, with the warning that Lerp was asked to divide by zero.
+Color3 WarnAndTakeMidpoint(const Color3& a, const Color3& b)
 {
+    Log("Warning: possible divide by zero during lerp operation!\n");
     Color3 r;
-    if (x1 == x0) {
-        Log("Warning: possible divide by zero during lerp operation!\n");
-        for (int n = 0; n < 3; ++n)
-            r.c[n] = (a.c[n] + b.c[n]) * 0.5;
-        return r;
-    }
+    for (int n = 0; n < 3; ++n)
+        r.c[n] = (a.c[n] + b.c[n]) * 0.5;
+    return r;
+}
+
+// Interpolates between a (at x0) and b (at x1); x outside [x0, x1] extrapolates. Called
+// seven times per target, so it is kept small enough to be inlined.
+inline Color3 Lerp(Color3 a, Color3 b, double x, double x0, double x1)
+{
+    if (x1 == x0)
+        return WarnAndTakeMidpoint(a, b);
     const double t = (x - x0) / (x1 - x0);
+    Color3 r;
     for (int n = 0; n < 3; ++n)
         r.c[n] = a.c[n] + (b.c[n] - a.c[n]) * t;
     return r;
@@ -126,32 +167,31 @@ bool FillPoints(Grid& grid, const std::vector<Color3>& referenceRgb)
     return true;
 }
 
-// Patches sharing a grid point: their mean, summed in list order and multiplied by the
-// reciprocal of the count, is written to the patch the point names.
+// Patches sharing a grid point (the same RGB, exactly) are averaged: their Lab values are
+// summed in list order, starting from the first, and the sum is multiplied by the reciprocal
+// of the count; the mean is written to the patch the point names, the last of the group.
+// One pass accumulates each group at that last patch, so the additions happen in the same
+// order as when each group is gathered by scanning the rest of the list.
 void AverageDuplicates(Grid& grid, const std::vector<Color3>& referenceRgb, std::vector<Color3>& workLab)
 {
-    std::set<std::int64_t> visited;
     const std::size_t count = referenceRgb.size();
+    std::vector<Color3> sums(count);
+    std::vector<unsigned> members(count, 0);
     for (std::size_t p = 0; p < count; ++p) {
-        const Color3& rgb = referenceRgb[p];
-        const std::int64_t g = grid.PointOf(rgb);
-        if (!visited.insert(g).second)
+        const std::size_t last = static_cast<std::size_t>(grid.points[grid.PointOf(referenceRgb[p])]);
+        Color3& sum = sums[last];
+        if (members[last]++ == 0) {
+            sum = workLab[p];
             continue;
-        Color3 sum = workLab[p];
-        unsigned n = 1;
-        for (std::size_t q = p + 1; q < count; ++q) {
-            const Color3& other = referenceRgb[q];
-            if (other.c[0] == rgb.c[0] && other.c[1] == rgb.c[1] && other.c[2] == rgb.c[2]) {
-                for (int c = 0; c < 3; ++c)
-                    sum.c[c] += workLab[q].c[c];
-                ++n;
-            }
         }
-        if (n > 1) {
-            const double r = 1.0 / n;
-            Color3& target = workLab[grid.points[g]];
+        for (int c = 0; c < 3; ++c)
+            sum.c[c] += workLab[p].c[c];
+    }
+    for (std::size_t last = 0; last < count; ++last) {
+        if (members[last] > 1) {
+            const double r = 1.0 / members[last];
             for (int c = 0; c < 3; ++c)
-                target.c[c] = sum.c[c] * r;
+                workLab[last].c[c] = sums[last].c[c] * r;
         }
     }
 }
@@ -219,6 +259,7 @@ bool ComputeDerivedLabValues(std::vector<Color3>& referenceRgb, std::vector<Colo
         return false;
     AverageDuplicates(grid, referenceRgb, workLab);
 
+    derivedLab->reserve(targetRgb.size());
     for (const Color3& target : targetRgb) {
         Color3 lab;
         if (!Interpolate(grid, workLab, target, &lab))
