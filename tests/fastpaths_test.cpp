@@ -192,8 +192,10 @@ TEST(FastNumberText, ReadsEverySpellingAsStrtodDoes)
     };
     for (int i = 0; i < 20000; ++i) {
         std::string text = pick({"", " ", "\t", "\n ", "\v\f\r"}) + pick({"", "", "+", "-"}) + digits(22);
-        if (random() % 2)
-            text += "." + digits(22);
+        if (random() % 2) {
+            text += '.';
+            text += digits(22);
+        }
         if (random() % 3 == 0)
             text += pick({"e", "E"}) + pick({"", "+", "-"}) + digits(4);
         ExpectParsesLikeStrtod(text + pick({"", " 1", "x", "\n"}));
