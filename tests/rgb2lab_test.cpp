@@ -23,21 +23,11 @@ const std::string k_writing = "Writing derived LAB values...\n";
 const std::string k_success = "Num errors:   0\nNum warnings  0\nDone.\n";
 const std::string k_failure = "Num errors:   1\nNum warnings  0\nDone.\n";
 
-std::string Data(const std::string& name)
-{
-    return std::string(TEST_DATA_DIR) + "/" + name;
-}
+std::string Data(const std::string& name) { return std::string(TEST_DATA_DIR) + "/" + name; }
 
-// A 3 x 3 x 3 chart in the plain triplet layout: its Lab equals its RGB.
-std::string TripletChart()
-{
-    std::string text;
-    for (int r = 0; r <= 100; r += 50)
-        for (int g = 0; g <= 100; g += 50)
-            for (int b = 0; b <= 100; b += 50)
-                text += std::to_string(r) + " " + std::to_string(g) + " " + std::to_string(b) + "\n";
-    return text;
-}
+// A 2 x 2 x 2 chart in the plain triplet layout: its Lab equals its RGB.
+const std::string k_tripletChart = "0 0 0\n0 0 100\n0 100 0\n0 100 100\n100 0 0\n100 0 100\n100 100 0\n100 100 100\n";
+const std::string k_grid2 = "Appears to be a 2 x 2 x 2 grid.\n";
 
 // The 5202-patch chart with one row replaced.
 std::string Chart5202With(const std::string& row, const std::string& replacement)
@@ -82,25 +72,6 @@ TEST_F(Rgb2LabRun, ConvertsTheBundledCharts)
     EXPECT_EQ(oneRun + oneRun, Read("log.txt"));
 }
 
-TEST_F(Rgb2LabRun, ReadsEveryTableLayout)
-{
-    Write("chart.txt", TripletChart());
-    Write("targets.txt", "PATCH_HEADER\nPATCH_DATA\n25 50 75\n100 0 12.5\n");
-    auto r = Run({"-m", "chart.txt", "-t", "targets.txt"});
-    EXPECT_EQ(0, r.status);
-    EXPECT_EQ(k_stages + "Appears to be a 3 x 3 x 3 grid.\n" + k_writing + k_success, r.out);
-    EXPECT_EQ("25.000000\t50.000000\t75.000000\n100.000000\t0.000000\t12.500000\n", Read("out"));
-
-    // A column-layout target list with CR-LF endings, and an empty one.
-    Write("targets.txt", "CGATS\r\nSAMPLE_ID RGB_R RGB_G RGB_B\r\nBEGIN_DATA\r\n1 10 20 30\r\nEND_DATA\r\n");
-    r = Run({"-m", "chart.txt", "-t", "targets.txt"});
-    EXPECT_EQ(0, r.status);
-    EXPECT_EQ("10.000000\t20.000000\t30.000000\n", Read("out"));
-    Write("targets.txt", "CGATS\nSAMPLE_ID RGB_R RGB_G RGB_B\nBEGIN_DATA\nEND_DATA\n");
-    EXPECT_EQ(0, Run({"-m", "chart.txt", "-t", "targets.txt"}).status);
-    EXPECT_EQ("", Read("out"));
-}
-
 TEST_F(Rgb2LabRun, RefusedCommandLinesLogNothing)
 {
     struct Case {
@@ -109,14 +80,9 @@ TEST_F(Rgb2LabRun, RefusedCommandLinesLogNothing)
     };
     const std::vector<Case> cases = {
         {{}, "Option -m/--measurements is required.\nOption -t/--rgbTarget is required.\n" + k_usage},
-        {{"-t", "x"}, "Option -m/--measurements is required.\n" + k_usage},
-        {{"-m", "-t"}, "Option -t/--rgbTarget is required.\n" + k_usage},
         {{"-t", "x", "-m"}, "Expected string argument for switch -m\n"},
         {{"-m", "a", "--help", "--bogus"}, k_usage},
-        {{"-h"}, k_usage},
         {{"--measurements=a", "-t", "b"}, "Invalid --measurements=a: no such option\n\n" + k_usage},
-        {{"-mt", "a"}, "Invalid -mt: when grouping multiple short options together, all of them must "
-                       "be boolean switches\n\n" + k_usage},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.out);
@@ -127,13 +93,14 @@ TEST_F(Rgb2LabRun, RefusedCommandLinesLogNothing)
     }
 }
 
+// The last case cannot replace sub/out, a directory, and leaves no temporary file beside it.
 TEST_F(Rgb2LabRun, AFailedStageLogsOneErrorAndExitsTwo)
 {
-    Write("chart.txt", TripletChart());
+    Write("chart.txt", k_tripletChart);
+    std::filesystem::create_directories(File("sub/out"));
+    Write("sub/chart.txt", k_tripletChart);
     Write("targets.txt", "50 50 50\n");
     Write("outside.txt", "50 50 50\n100 100 100.5\n");
-    Write("nan.txt", "50 50 nan\n");
-    Write("huge.txt", "50 1e400 50\n");
     Write("nogrid.txt", "0 0 0\n1 1 1\n2 2 1\n");
     Write("nodata.txt", "CGATS\nSAMPLE_ID RGB_R RGB_G RGB_B LAB_L LAB_A\nBEGIN_DATA\n1 2 3 4 5 6\n");
     struct Case {
@@ -149,10 +116,10 @@ TEST_F(Rgb2LabRun, AFailedStageLogsOneErrorAndExitsTwo)
         {"chart.txt", "missing.txt",
          "Reading RGB reference values...\nReading Lab measurement values...\nReading RGB target values...\n"
          "Error: Could not read target RGB values from 'missing.txt'.\n"},
-        {"chart.txt", "outside.txt", k_stages + "Appears to be a 3 x 3 x 3 grid.\n" + interpolate},
-        {"chart.txt", "nan.txt", k_stages + "Appears to be a 3 x 3 x 3 grid.\n" + interpolate},
-        {"chart.txt", "huge.txt", k_stages + "Appears to be a 3 x 3 x 3 grid.\n" + interpolate},
+        {"chart.txt", "outside.txt", k_stages + k_grid2 + interpolate},
         {"nogrid.txt", "targets.txt", k_stages + interpolate},
+        {"sub/chart.txt", "targets.txt",
+         k_stages + k_grid2 + k_writing + "Error: Failed to write derived LAB values!\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.measurements + " " + c.targets);
@@ -168,20 +135,7 @@ TEST_F(Rgb2LabRun, AFailedStageLogsOneErrorAndExitsTwo)
         EXPECT_EQ(logged + "Done.\n", Read("log.txt"));
         EXPECT_EQ("earlier\n", Read("out"));
     }
-}
-
-TEST_F(Rgb2LabRun, AnUnwritableOutputLeavesNothingBehind)
-{
-    Write("chart.txt", TripletChart());
-    Write("targets.txt", "50 50 50\n");
-    std::filesystem::create_directory(File("out"));
-    const auto r = Run({"-m", "chart.txt", "-t", "targets.txt"});
-    EXPECT_EQ(2, r.status);
-    EXPECT_EQ(k_stages + "Appears to be a 3 x 3 x 3 grid.\n" + k_writing +
-                  "Error: Failed to write derived LAB values!\n" + k_failure,
-              r.out);
-    EXPECT_EQ(4, std::distance(std::filesystem::directory_iterator(m_dir.path()), {}));
-    EXPECT_EQ(2, Run({"-m", "no/such/dir/chart.txt", "-t", "targets.txt"}).status);
+    EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(File("sub")), {}));
 }
 
 TEST_F(Rgb2LabRun, A5202ChartWhosePreprocessingGivesUpLeavesTheDiagonalUnmeasured)
@@ -191,25 +145,20 @@ TEST_F(Rgb2LabRun, A5202ChartWhosePreprocessingGivesUpLeavesTheDiagonalUnmeasure
     };
     // An extra gray moved onto a grid point; a gray measured twice moved to a new level.
     const std::vector<Case> cases = {
-        {"4595 4.51389 4.51389 4.51389 ", "4595 0 0 6.25 ", "Warning: Preprocess5202Target () failed because an unexpected number (305) of "
-                           "gray patches were found. We were expecting 306 gray patches instead.\n"},
-        {"1041 6.25 6.25 6.25 ", "1041 4.6 4.6 4.6 ", "Warning: Preprocess5202Target () failed because an unexpected number (290) "
-                              "of unique gray patches were found. We were expecting 289 unique gray "
-                              "patches instead.\n"},
+        {"4595 4.51389 4.51389 4.51389 ", "4595 0 0 6.25 ",
+         "Warning: Preprocess5202Target () failed because an unexpected number (305) of "
+         "gray patches were found. We were expecting 306 gray patches instead.\n"},
+        {"1041 6.25 6.25 6.25 ", "1041 4.6 4.6 4.6 ",
+         "Warning: Preprocess5202Target () failed because an unexpected number (290) "
+         "of unique gray patches were found. We were expecting 289 unique gray patches instead.\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.replacement);
         Write("chart.ti3", Chart5202With(c.row, c.replacement));
-        Write("targets.txt", "10 90 50\n");
-        auto r = Run({"-m", "chart.ti3", "-t", "targets.txt"});
-        EXPECT_EQ(0, r.status);
-        EXPECT_EQ(k_stages + c.warning + k_grid17 + k_writing + k_success, r.out);
-
         Write("targets.txt", "10 90 50\n50 50 50\n");
-        r = Run({"-m", "chart.ti3", "-t", "targets.txt"});
+        const auto r = Run({"-m", "chart.ti3", "-t", "targets.txt"});
         EXPECT_EQ(2, r.status);
-        EXPECT_EQ(k_stages + c.warning + k_grid17 + "Error: Could not interpolate desired LAB values\n" +
-                      k_failure,
+        EXPECT_EQ(k_stages + c.warning + k_grid17 + "Error: Could not interpolate desired LAB values\n" + k_failure,
                   r.out);
     }
 }

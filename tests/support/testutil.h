@@ -12,7 +12,7 @@ namespace testutil {
 class TempDir {
 public:
     TempDir();
-    ~TempDir();
+    ~TempDir() { std::error_code ec; std::filesystem::remove_all(m_path, ec); }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
@@ -23,35 +23,32 @@ private:
     std::filesystem::path m_path;
 };
 
-// Whole file as bytes; an unreadable file gives "" and sets *ok to false when ok is given.
-std::string ReadFile(const std::string& path, bool* ok = nullptr);
+// Whole file as bytes; an unreadable file gives "".
+std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
-bool FileExists(const std::string& path);
+inline bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
 
 // Redirects file descriptor 1 (printf and std::cout both) to a temporary file for its
-// lifetime; Text() flushes both and returns what was written so far.
+// lifetime; Text() flushes and returns what was written so far. std::cout, synchronised with
+// stdio, writes straight through to stdout.
 class CaptureStdout {
 public:
     CaptureStdout();
     ~CaptureStdout();
-    CaptureStdout(const CaptureStdout&) = delete;
-    CaptureStdout& operator=(const CaptureStdout&) = delete;
-
     std::string Text();
 
 private:
+    TempDir m_dir;
     int m_savedFd = -1;
-    std::string m_path;
 };
 
 // Runs `executable` with `args` in directory `cwd`, standard input from /dev/null.
 struct RunResult {
-    int status = -1;      // exit status, or -1 when the child did not exit normally
-    std::string out;      // everything written to standard output
-    std::string err;      // everything written to standard error
+    int status = -1;   // exit status, or -1 when the child did not exit normally
+    std::string out;   // everything written to standard output
+    std::string err;   // everything written to standard error
 };
-RunResult Run(const std::string& executable, const std::vector<std::string>& args,
-              const std::string& cwd);
+RunResult Run(const std::string& executable, const std::vector<std::string>& args, const std::string& cwd);
 
 // The rgb2lab binary of this build.
 inline RunResult RunTool(const std::vector<std::string>& args, const std::string& cwd)
