@@ -95,7 +95,7 @@ bool ComputeDerivedLabValues(const std::vector<Color3>& rgb, const std::vector<C
 
 }  // namespace reference
 
-std::string Bytes(const std::vector<Color3>& v) { return {reinterpret_cast<const char*>(v.data()), v.size() * 24}; }
+std::string Bytes(const std::vector<Color3>& v) { return {reinterpret_cast<const char*>(v.data()), v.size() * sizeof v[0]}; }
 double RandomDouble(std::mt19937_64& random) { return std::bit_cast<double>(random()); }
 
 // Reads `text` both ways; the values must be the same bits and the ends the same place.
