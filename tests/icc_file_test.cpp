@@ -110,6 +110,19 @@ void CheckProfile(const std::string& name, const Bytes& in, bool mft2, bool bare
     char text[128] = {};
     cmsMLUgetASCII(static_cast<cmsMLU*>(cmsReadTag(kept.get(), cmsSigCopyrightTag)), "en", "US", text, sizeof text);
     EXPECT_STREQ(text, "Copyright (c) Orlisk. All rights reserved.");
+    // The engine takes colours through the kept tables exactly as through the original's.
+    for (cmsTagSignature sig : {cmsSigAToB0Tag, cmsSigBToA0Tag}) {
+        auto* before = static_cast<cmsPipeline*>(cmsReadTag(original.get(), sig));
+        auto* after = static_cast<cmsPipeline*>(cmsReadTag(kept.get(), sig));
+        ASSERT_EQ(before == nullptr, after == nullptr);
+        for (int i = 0; before && i < 125; ++i) {
+            const float rgb[cmsMAXCHANNELS] = {(i % 5) / 4.0f, (i / 5 % 5) / 4.0f, (i / 25) / 4.0f};
+            float x[cmsMAXCHANNELS] = {}, y[cmsMAXCHANNELS] = {};
+            cmsPipelineEvalFloat(rgb, x, before);
+            cmsPipelineEvalFloat(rgb, y, after);
+            EXPECT_TRUE(std::equal(x, x + cmsMAXCHANNELS, y)) << "point " << i;
+        }
+    }
 
     ASSERT_EQ(ReplaceCanonCameraMatrixWithIdentity(camera.get()), mft2);
     if (!mft2)
