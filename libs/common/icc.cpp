@@ -1,0 +1,787 @@
+// ---------------------------------------------------------------------------------------
+// ICC profile objects: byte order, elements, tags, the profile container and its edits.
+// Layouts of the elements and of the profile are given in icc.h.
+//
+// Every reader checks its end pointer before it reads: counts are bounded by the bytes left
+// (by division, so nothing wraps) before anything is allocated. A profile reader keeps an
+// element that its class refuses as opaque bytes, so only a broken header or tag table
+// refuses a whole profile.
+// ---------------------------------------------------------------------------------------
+#include "icc.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+int g_isLittleEndian = 0;
+
+const char* const k_orliskCopyright = "Copyright (c) Orlisk. All rights reserved.";
+
+namespace {
+
+constexpr unsigned int k_sigCurv = ICCSignature("curv");
+constexpr unsigned int k_sigText = ICCSignature("text");
+constexpr unsigned int k_sigMft2 = ICCSignature("mft2");
+constexpr unsigned int k_sigCprt = ICCSignature("cprt");
+constexpr unsigned int k_sigAcsp = ICCSignature("acsp");
+constexpr unsigned int k_sigA2B0 = ICCSignature("A2B0");
+constexpr unsigned int k_sigA2B1 = ICCSignature("A2B1");
+constexpr unsigned int k_sigA2B2 = ICCSignature("A2B2");
+constexpr unsigned int k_creatorOrlisk = ICCSignature("ORLK");
+
+constexpr size_t k_headerBytes = 128;
+constexpr size_t k_tagEntryBytes = 12;
+// Header plus tag count: where the tag table starts.
+constexpr size_t k_tableStart = k_headerBytes + 4;
+constexpr size_t k_curveHeaderBytes = 12;
+constexpr size_t k_textHeaderBytes = 8;
+constexpr size_t k_lut16HeaderBytes = 52;
+
+size_t Available(const unsigned char* begin, const unsigned char* end)
+{
+    return (begin && end && begin <= end) ? static_cast<size_t>(end - begin) : 0;
+}
+
+unsigned int GetU32(const unsigned char* src)
+{
+    unsigned int v;
+    std::memcpy(&v, src, 4);
+    return ProcessEndianU32(v);
+}
+
+unsigned short GetU16(const unsigned char* src)
+{
+    unsigned short v;
+    std::memcpy(&v, src, 2);
+    return ProcessEndianU16(v);
+}
+
+void PutU32(unsigned char* dst, unsigned int value)
+{
+    const unsigned int v = ProcessEndianU32(value);
+    std::memcpy(dst, &v, 4);
+}
+
+void PutU16(unsigned char* dst, unsigned short value)
+{
+    const unsigned short v = ProcessEndianU16(value);
+    std::memcpy(dst, &v, 2);
+}
+
+// 0.0 to 0 and 1.0 to 65535; out-of-range values are clamped and not-a-number gives 0.
+unsigned short QuantiseU16(float v)
+{
+    if (!(v > 0.0f))
+        return 0;
+    if (v >= 1.0f)
+        return 65535;
+    return static_cast<unsigned short>(v * 65535.0f + 0.5f);
+}
+
+float DequantiseU16(unsigned short q)
+{
+    if (q == 0)
+        return 0.0f;
+    if (q == 65535)
+        return 1.0f;
+    return static_cast<float>(q) / 65535.0f;
+}
+
+}  // namespace
+
+// ---- Byte order and date -------------------------------------------------------------------
+
+void DetermineEndianness()
+{
+    static bool s_firstTime = true;
+    if (!s_firstTime)
+        return;
+    const int one = 1;
+    unsigned char first;
+    std::memcpy(&first, &one, 1);
+    g_isLittleEndian = first != 0;
+    s_firstTime = false;
+}
+
+unsigned int ProcessEndianU32(unsigned int value)
+{
+    DetermineEndianness();
+    if (!g_isLittleEndian)
+        return value;
+    return (value >> 24) | ((value >> 8) & 0xFF00u) | ((value << 8) & 0xFF0000u) | (value << 24);
+}
+
+unsigned short ProcessEndianU16(unsigned short value)
+{
+    DetermineEndianness();
+    if (!g_isLittleEndian)
+        return value;
+    return static_cast<unsigned short>((value >> 8) | (value << 8));
+}
+
+bool ProcessEndianU32(unsigned int* values, unsigned int count)
+{
+    if (!values || count == 0)
+        return false;
+    for (unsigned int i = 0; i < count; ++i)
+        values[i] = ProcessEndianU32(values[i]);
+    return true;
+}
+
+bool ProcessEndianU16(unsigned short* values, unsigned int count)
+{
+    if (!values || count == 0)
+        return false;
+    for (unsigned int i = 0; i < count; ++i)
+        values[i] = ProcessEndianU16(values[i]);
+    return true;
+}
+
+bool ICCBuildDateTime(unsigned short* dateTime)
+{
+    return ICCBuildDateTime(dateTime, std::time(nullptr));
+}
+
+bool ICCBuildDateTime(unsigned short* dateTime, std::time_t when)
+{
+    if (!dateTime)
+        return false;
+    const std::tm* t = std::gmtime(&when);
+    if (!t)
+        return false;
+    dateTime[0] = static_cast<unsigned short>(t->tm_year + 1900);
+    dateTime[1] = static_cast<unsigned short>(t->tm_mon + 1);
+    dateTime[2] = static_cast<unsigned short>(t->tm_mday);
+    dateTime[3] = static_cast<unsigned short>(t->tm_hour);
+    dateTime[4] = static_cast<unsigned short>(t->tm_min);
+    dateTime[5] = static_cast<unsigned short>(t->tm_sec);
+    return true;
+}
+
+// ---- "curv" ------------------------------------------------------------------------------
+
+bool ICC_CPP_curveType::Write(unsigned char* dst, unsigned char* end)
+{
+    if (!dst)
+        return false;
+    const size_t n = entries.size();
+    const size_t avail = Available(dst, end);
+    if (avail < k_curveHeaderBytes || n > (avail - k_curveHeaderBytes) / 2)
+        return false;
+    PutU32(dst, k_sigCurv);
+    PutU32(dst + 4, 0);
+    PutU32(dst + 8, static_cast<unsigned int>(n));
+    if (n < 2)
+        return false;
+    for (size_t i = 0; i < n; ++i)
+        PutU16(dst + k_curveHeaderBytes + 2 * i, QuantiseU16(entries[i]));
+    return true;
+}
+
+bool ICC_CPP_curveType::Read(const unsigned char* src, const unsigned char* end)
+{
+    const size_t avail = Available(src, end);
+    if (avail < k_curveHeaderBytes || GetU32(src) != k_sigCurv || GetU32(src + 4) != 0)
+        return false;
+    const unsigned int n = GetU32(src + 8);
+    // The count decides the size: it must fit in the bytes that are there.
+    if (n < 2 || n > (avail - k_curveHeaderBytes) / 2)
+        return false;
+    Clear();
+    entries.reserve(n);
+    for (unsigned int i = 0; i < n; ++i)
+        entries.push_back(DequantiseU16(GetU16(src + k_curveHeaderBytes + 2 * size_t(i))));
+    return true;
+}
+
+void ICC_CPP_curveType::Clear()
+{
+    entries.clear();
+}
+
+unsigned int ICC_CPP_curveType::GetEncodedSizeBytes()
+{
+    return (2 * static_cast<unsigned int>(entries.size()) + 15) & ~3u;
+}
+
+bool ICC_CPP_curveType::SetLinear(unsigned int count)
+{
+    if (count < 2)
+        return false;
+    Clear();
+    entries.reserve(count);
+    for (unsigned int i = 0; i < count; ++i)
+        entries.push_back(std::clamp(static_cast<float>(i) / static_cast<float>(count - 1), 0.0f, 1.0f));
+    return true;
+}
+
+ICC_CPP_Curve* ICC_CPP_Curve::ReadCurveType(const unsigned char* src, const unsigned char* end)
+{
+    if (Available(src, end) < 4 || GetU32(src) != k_sigCurv)
+        return nullptr;
+    std::unique_ptr<ICC_CPP_Curve> curve(new ICC_CPP_curveType);
+    if (!curve->Read(src, end))
+        return nullptr;
+    return curve.release();
+}
+
+// ---- "text" ------------------------------------------------------------------------------
+
+bool ICC_CPP_TextType::Write(unsigned char* dst, unsigned char* end)
+{
+    if (!dst || Available(dst, end) < k_textHeaderBytes + 1 ||
+        text.size() > Available(dst, end) - k_textHeaderBytes - 1)
+        return false;
+    PutU32(dst, k_sigText);
+    PutU32(dst + 4, 0);
+    std::memcpy(dst + k_textHeaderBytes, text.data(), text.size());
+    dst[k_textHeaderBytes + text.size()] = 0;
+    return true;
+}
+
+bool ICC_CPP_TextType::Read(const unsigned char* src, const unsigned char* end)
+{
+    // Below 9 bytes there is no room for the header and the terminator.
+    if (!src || size < k_textHeaderBytes + 1 || size > Available(src, end))
+        return false;
+    Clear();
+    const unsigned char* first = src + k_textHeaderBytes;
+    const unsigned char* last = src + size;
+    text.assign(first, std::find(first, last, 0));
+    return true;
+}
+
+void ICC_CPP_TextType::Clear()
+{
+    text.clear();
+}
+
+unsigned int ICC_CPP_TextType::GetEncodedSizeBytes()
+{
+    return (static_cast<unsigned int>(text.size()) + 12) & ~3u;
+}
+
+// ---- Tags --------------------------------------------------------------------------------
+
+void ICC_CPP_Tag::Clear()
+{
+    signature = 0;
+    offset = 0;
+    size = 0;
+}
+
+void ICC_CPP_Tag::SetHeader(unsigned int newSignature, unsigned int newOffset, unsigned int newSize)
+{
+    signature = newSignature;
+    offset = newOffset;
+    size = newSize;
+}
+
+bool ICC_CPP_Tag::WriteTable(unsigned char* dst)
+{
+    if (!dst)
+        return false;
+    PutU32(dst, signature);
+    PutU32(dst + 4, offset);
+    PutU32(dst + 8, size);
+    return true;
+}
+
+bool ICC_CPP_textInternal_Tag::Write(unsigned char* dst, unsigned char* end)
+{
+    return m_text.Write(dst, end);
+}
+
+bool ICC_CPP_textInternal_Tag::Read(const unsigned char* src, const unsigned char* end)
+{
+    m_text.size = size;
+    return m_text.Read(src, end);
+}
+
+void ICC_CPP_textInternal_Tag::Clear()
+{
+    m_text.Clear();
+}
+
+unsigned int ICC_CPP_textInternal_Tag::GetEncodedSizeBytes()
+{
+    return m_text.GetEncodedSizeBytes();
+}
+
+bool ICC_CPP_textInternal_Tag::SetText(const std::string& text)
+{
+    m_text.text = text;
+    m_text.size = static_cast<unsigned int>(text.size()) + 9;
+    size = m_text.size;
+    return true;
+}
+
+ICC_CPP_cprt_Tag::ICC_CPP_cprt_Tag()
+{
+    SetHeader(k_sigCprt, 0, 0);
+}
+
+bool ICC_CPP_curve_Tag::Write(unsigned char* dst, unsigned char* end)
+{
+    return curve.Write(dst, end);
+}
+
+bool ICC_CPP_curve_Tag::Read(const unsigned char* src, const unsigned char* end)
+{
+    return curve.Read(src, end);
+}
+
+void ICC_CPP_curve_Tag::Clear()
+{
+    curve.Clear();
+}
+
+unsigned int ICC_CPP_curve_Tag::GetEncodedSizeBytes()
+{
+    return curve.GetEncodedSizeBytes();
+}
+
+bool ICC_CPP_opaque_Tag::Write(unsigned char* dst, unsigned char* end)
+{
+    if (!dst || bytes.size() > Available(dst, end))
+        return false;
+    std::copy(bytes.begin(), bytes.end(), dst);
+    return true;
+}
+
+bool ICC_CPP_opaque_Tag::Read(const unsigned char* src, const unsigned char* end)
+{
+    if (!src || size > Available(src, end))
+        return false;
+    bytes.assign(src, src + size);
+    return true;
+}
+
+void ICC_CPP_opaque_Tag::Clear()
+{
+    bytes.clear();
+}
+
+unsigned int ICC_CPP_opaque_Tag::GetEncodedSizeBytes()
+{
+    return static_cast<unsigned int>(bytes.size());
+}
+
+// ---- "mft2" and the A2B tags --------------------------------------------------------------
+
+bool ICC_CPP_lut16Type::Read(const unsigned char* src, const unsigned char* end)
+{
+    const size_t avail = Available(src, end);
+    if (avail < k_lut16HeaderBytes || GetU32(src) != k_sigMft2 || GetU32(src + 4) != 0)
+        return false;
+    const size_t inputs = src[8], outputs = src[9], grid = src[10];
+    const size_t inEntries = GetU16(src + 48), outEntries = GetU16(src + 50);
+    if (inputs == 0 || outputs == 0 || grid < 2 || inEntries < 2 || outEntries < 2)
+        return false;
+    // Every table is bounded by the bytes left before the next is counted, so no product
+    // can wrap: the grid has at most avail / 2 values.
+    size_t left = (avail - k_lut16HeaderBytes) / 2;
+    if (inEntries * inputs > left)
+        return false;
+    left -= inEntries * inputs;
+    size_t points = 1;
+    for (size_t i = 0; i < inputs; ++i) {
+        if (points > left / grid)
+            return false;
+        points *= grid;
+    }
+    if (points > left / outputs)
+        return false;
+    left -= points * outputs;
+    if (outEntries * outputs > left)
+        return false;
+
+    const size_t clutOffset = k_lut16HeaderBytes + 2 * inEntries * inputs;
+    const size_t total = clutOffset + 2 * (points * outputs + outEntries * outputs);
+    Clear();
+    m_bytes.assign(src, src + total);
+    m_clutOffset = clutOffset;
+    m_points = points;
+    m_outputs = outputs;
+    rows.assign(points, std::vector<float>(outputs));
+    for (size_t p = 0; p < points; ++p)
+        for (size_t o = 0; o < outputs; ++o)
+            rows[p][o] = DequantiseU16(GetU16(src + clutOffset + 2 * (p * outputs + o)));
+    return true;
+}
+
+bool ICC_CPP_lut16Type::Write(unsigned char* dst, unsigned char* end)
+{
+    if (!dst || m_bytes.empty() || m_bytes.size() > Available(dst, end))
+        return false;
+    // The rows must fill the CLUT exactly, as read.
+    const size_t points = rows.size();
+    if (points != m_points)
+        return false;
+    for (const std::vector<float>& row : rows)
+        if (row.size() != m_outputs)
+            return false;
+    std::copy(m_bytes.begin(), m_bytes.end(), dst);
+    for (size_t p = 0; p < points; ++p)
+        for (size_t o = 0; o < m_outputs; ++o)
+            PutU16(dst + m_clutOffset + 2 * (p * m_outputs + o), QuantiseU16(rows[p][o]));
+    return true;
+}
+
+void ICC_CPP_lut16Type::Clear()
+{
+    rows.clear();
+    m_bytes.clear();
+    m_clutOffset = 0;
+    m_points = 0;
+    m_outputs = 0;
+}
+
+unsigned int ICC_CPP_lut16Type::GetEncodedSizeBytes()
+{
+    return static_cast<unsigned int>(m_bytes.size());
+}
+
+ICC_CPP_A2B_Tag::ICC_CPP_A2B_Tag(unsigned int newSignature)
+{
+    SetHeader(newSignature, 0, 0);
+}
+
+bool ICC_CPP_A2B_Tag::Write(unsigned char* dst, unsigned char* end)
+{
+    return m_data && m_data->Write(dst, end);
+}
+
+bool ICC_CPP_A2B_Tag::Read(const unsigned char* src, const unsigned char* end)
+{
+    std::unique_ptr<ICC_CPP_lut16Type> data(new ICC_CPP_lut16Type);
+    if (!data->Read(src, end))
+        return false;
+    m_data = std::move(data);
+    return true;
+}
+
+void ICC_CPP_A2B_Tag::Clear()
+{
+    m_data.reset();
+}
+
+unsigned int ICC_CPP_A2B_Tag::GetEncodedSizeBytes()
+{
+    return m_data ? m_data->GetEncodedSizeBytes() : 0;
+}
+
+// ---- The profile --------------------------------------------------------------------------
+
+namespace {
+
+void DecodeHeader(const unsigned char* src, ICC_CPP_ProfileHeader& h)
+{
+    h.size = GetU32(src);
+    h.cmmType = GetU32(src + 4);
+    h.version = GetU32(src + 8);
+    h.deviceClass = GetU32(src + 12);
+    h.colorSpace = GetU32(src + 16);
+    h.pcs = GetU32(src + 20);
+    for (int i = 0; i < 6; ++i)
+        h.dateTime[i] = GetU16(src + 24 + 2 * i);
+    h.magic = GetU32(src + 36);
+    h.platform = GetU32(src + 40);
+    h.flags = GetU32(src + 44);
+    h.manufacturer = GetU32(src + 48);
+    h.model = GetU32(src + 52);
+    h.attributes[0] = GetU32(src + 56);
+    h.attributes[1] = GetU32(src + 60);
+    h.renderingIntent = GetU32(src + 64);
+    for (int i = 0; i < 3; ++i)
+        h.illuminant[i] = static_cast<int>(GetU32(src + 68 + 4 * i));
+    h.creator = GetU32(src + 80);
+    std::memcpy(h.profileID, src + 84, sizeof h.profileID);
+    std::memcpy(h.reserved, src + 100, sizeof h.reserved);
+}
+
+// The profile ID is left 0 ("not computed"): an ID read with the profile no longer fits it.
+void EncodeHeader(const ICC_CPP_ProfileHeader& h, unsigned int size, unsigned char* dst)
+{
+    PutU32(dst, size);
+    PutU32(dst + 4, h.cmmType);
+    PutU32(dst + 8, h.version);
+    PutU32(dst + 12, h.deviceClass);
+    PutU32(dst + 16, h.colorSpace);
+    PutU32(dst + 20, h.pcs);
+    for (int i = 0; i < 6; ++i)
+        PutU16(dst + 24 + 2 * i, h.dateTime[i]);
+    PutU32(dst + 36, h.magic);
+    PutU32(dst + 40, h.platform);
+    PutU32(dst + 44, h.flags);
+    PutU32(dst + 48, h.manufacturer);
+    PutU32(dst + 52, h.model);
+    PutU32(dst + 56, h.attributes[0]);
+    PutU32(dst + 60, h.attributes[1]);
+    PutU32(dst + 64, h.renderingIntent);
+    for (int i = 0; i < 3; ++i)
+        PutU32(dst + 68 + 4 * i, static_cast<unsigned int>(h.illuminant[i]));
+    PutU32(dst + 80, h.creator);
+    std::memset(dst + 84, 0, sizeof h.profileID);
+    std::memcpy(dst + 100, h.reserved, sizeof h.reserved);
+}
+
+// The layout rule: elements follow the table in list order, each on a multiple of 4.
+// Returns the profile size; computed wide so that a caller can refuse one past 32 bits.
+unsigned long long LayOut(const std::vector<ICC_CPP_Tag*>& tags, std::vector<unsigned long long>& offsets)
+{
+    unsigned long long current = k_tableStart + k_tagEntryBytes * tags.size();
+    offsets.clear();
+    for (ICC_CPP_Tag* tag : tags) {
+        offsets.push_back(current);
+        current = (current + tag->GetEncodedSizeBytes() + 3) & ~3ull;
+    }
+    return current;
+}
+
+// True when the tag encodes back to the element's bytes; only zero padding may differ.
+bool EncodesAs(ICC_CPP_Tag& tag, const unsigned char* src, size_t size)
+{
+    std::vector<unsigned char> encoded(tag.GetEncodedSizeBytes(), 0);
+    if (!tag.Write(encoded.data(), encoded.data() + encoded.size()))
+        return false;
+    const size_t common = std::min(encoded.size(), size);
+    return std::equal(encoded.begin(), encoded.begin() + common, src) &&
+           std::all_of(src + common, src + size, [](unsigned char b) { return b == 0; });
+}
+
+// The tag for one table entry. An element that its class refuses, or would not give back
+// unchanged, is kept as opaque bytes.
+ICC_CPP_Tag* ReadTag(const unsigned char* src, unsigned int signature, unsigned int offset, unsigned int size)
+{
+    const unsigned int type = size >= 4 ? GetU32(src) : 0;
+    std::unique_ptr<ICC_CPP_Tag> tag;
+    if (type == k_sigText && signature == k_sigCprt)
+        tag.reset(new ICC_CPP_cprt_Tag);
+    else if (type == k_sigText)
+        tag.reset(new ICC_CPP_textInternal_Tag);
+    else if (type == k_sigCurv)
+        tag.reset(new ICC_CPP_curve_Tag);
+    else if (type == k_sigMft2 && (signature == k_sigA2B0 || signature == k_sigA2B1 || signature == k_sigA2B2))
+        tag.reset(new ICC_CPP_A2B_Tag(signature));
+    if (tag) {
+        tag->SetHeader(signature, offset, size);
+        if (!tag->Read(src, src + size) || !EncodesAs(*tag, src, size))
+            tag.reset();
+    }
+    if (!tag) {
+        tag.reset(new ICC_CPP_opaque_Tag);
+        tag->SetHeader(signature, offset, size);
+        tag->Read(src, src + size);
+    }
+    return tag.release();
+}
+
+}  // namespace
+
+ICC_CPP_Profile::ICC_CPP_Profile()
+{
+    header.magic = k_sigAcsp;
+    UpdateFileLenAndOffsets();
+}
+
+ICC_CPP_Profile::~ICC_CPP_Profile()
+{
+    for (ICC_CPP_Tag* tag : m_tags)
+        delete tag;
+}
+
+ICC_CPP_Tag* ICC_CPP_Profile::GetTag(unsigned int signature) const
+{
+    for (ICC_CPP_Tag* tag : m_tags)
+        if (tag->signature == signature)
+            return tag;
+    return nullptr;
+}
+
+bool ICC_CPP_Profile::AddTag(ICC_CPP_Tag* tag)
+{
+    // A null entry would be dereferenced by every later layout.
+    if (!tag)
+        return false;
+    m_tags.push_back(tag);
+    return UpdateFileLenAndOffsets();
+}
+
+bool ICC_CPP_Profile::KeepTags(const unsigned int* signatures, unsigned int count)
+{
+    if (!signatures && count > 0)
+        return false;
+    std::vector<ICC_CPP_Tag*> kept;
+    for (ICC_CPP_Tag* tag : m_tags) {
+        if (std::find(signatures, signatures + count, tag->signature) != signatures + count)
+            kept.push_back(tag);
+        else
+            delete tag;
+    }
+    m_tags.swap(kept);
+    return UpdateFileLenAndOffsets();
+}
+
+bool ICC_CPP_Profile::SortTags()
+{
+    std::stable_sort(m_tags.begin(), m_tags.end(), CompareTags);
+    return UpdateFileLenAndOffsets();
+}
+
+bool ICC_CPP_Profile::CompareTags(const ICC_CPP_Tag* a, const ICC_CPP_Tag* b)
+{
+    return a->signature < b->signature;
+}
+
+bool ICC_CPP_Profile::UpdateFileLenAndOffsets()
+{
+    std::vector<unsigned long long> offsets;
+    header.size = static_cast<unsigned int>(LayOut(m_tags, offsets));
+    for (size_t i = 0; i < m_tags.size(); ++i)
+        m_tags[i]->SetHeader(m_tags[i]->signature, static_cast<unsigned int>(offsets[i]),
+                             m_tags[i]->GetEncodedSizeBytes());
+    return true;
+}
+
+ICC_CPP_Profile* ICC_CPP_Profile::ReadFromMemory(const unsigned char* data, size_t size)
+{
+    if (!data || size < k_tableStart || size > 0xFFFFFFFFu)
+        return nullptr;
+    std::unique_ptr<ICC_CPP_Profile> profile(new ICC_CPP_Profile);
+    DecodeHeader(data, profile->header);
+    if (profile->header.size != size || profile->header.magic != k_sigAcsp)
+        return nullptr;
+    const unsigned int count = GetU32(data + k_headerBytes);
+    if (count > (size - k_tableStart) / k_tagEntryBytes)
+        return nullptr;
+    for (unsigned int i = 0; i < count; ++i) {
+        const unsigned char* entry = data + k_tableStart + k_tagEntryBytes * i;
+        const unsigned int signature = GetU32(entry), offset = GetU32(entry + 4), tagSize = GetU32(entry + 8);
+        // Written so that a huge offset or size cannot wrap past the check.
+        if (offset > size || tagSize > size - offset)
+            return nullptr;
+        profile->m_tags.push_back(ReadTag(data + offset, signature, offset, tagSize));
+    }
+    profile->UpdateFileLenAndOffsets();
+    return profile.release();
+}
+
+ICC_CPP_Profile* ICC_CPP_Profile::ReadFile(const char* path)
+{
+    if (!path)
+        return nullptr;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "rb"), std::fclose);
+    if (!file)
+        return nullptr;
+    std::vector<unsigned char> bytes;
+    unsigned char chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + got);
+        // No profile is longer than its 32-bit size field can say.
+        if (bytes.size() > 0xFFFFFFFFu)
+            return nullptr;
+    }
+    if (std::ferror(file.get()))
+        return nullptr;
+    return ReadFromMemory(bytes.data(), bytes.size());
+}
+
+bool ICC_CPP_Profile::WriteToMemory(std::vector<unsigned char>& out) const
+{
+    // Laid out here rather than trusted from the tags: a tag's content may have changed
+    // since the last list operation.
+    std::vector<unsigned long long> offsets;
+    const unsigned long long total = LayOut(m_tags, offsets);
+    if (total > 0xFFFFFFFFu)
+        return false;
+    std::vector<unsigned char> bytes(static_cast<size_t>(total), 0);
+    EncodeHeader(header, static_cast<unsigned int>(total), bytes.data());
+    PutU32(bytes.data() + k_headerBytes, static_cast<unsigned int>(m_tags.size()));
+    for (size_t i = 0; i < m_tags.size(); ++i) {
+        ICC_CPP_Tag* tag = m_tags[i];
+        const unsigned int size = tag->GetEncodedSizeBytes();
+        unsigned char* entry = bytes.data() + k_tableStart + k_tagEntryBytes * i;
+        unsigned char* element = bytes.data() + offsets[i];
+        PutU32(entry, tag->signature);
+        PutU32(entry + 4, static_cast<unsigned int>(offsets[i]));
+        PutU32(entry + 8, size);
+        if (!tag->Write(element, element + size))
+            return false;
+    }
+    out.swap(bytes);
+    return true;
+}
+
+bool ICC_CPP_Profile::WriteFile(const char* path) const
+{
+    std::vector<unsigned char> bytes;
+    if (!path || !WriteToMemory(bytes))
+        return false;
+    // Written beside the target and renamed over it, so the target is whole or untouched.
+    const std::string temp = std::string(path) + ".tmp";
+    FILE* file = std::fopen(temp.c_str(), "wb");
+    if (!file)
+        return false;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    ok = std::fclose(file) == 0 && ok;
+    if (ok && std::rename(temp.c_str(), path) == 0)
+        return true;
+    std::remove(temp.c_str());
+    return false;
+}
+
+// ---- Edits --------------------------------------------------------------------------------
+
+bool ICCXRiteToOrlisk(ICC_CPP_Profile* profile)
+{
+    static const unsigned int sigs[11] = {
+        ICCSignature("desc"), ICCSignature("chad"), ICCSignature("gamt"), ICCSignature("wtpt"),
+        ICCSignature("bkpt"), ICCSignature("B2A0"), ICCSignature("A2B0"), ICCSignature("B2A1"),
+        ICCSignature("A2B1"), ICCSignature("B2A2"), ICCSignature("A2B2")};
+    if (!profile)
+        return false;
+    if (!profile->KeepTags(sigs, 11))
+        return false;
+    std::unique_ptr<ICC_CPP_cprt_Tag> copyright(new ICC_CPP_cprt_Tag);
+    if (!copyright->SetText(k_orliskCopyright))
+        return false;
+    if (!profile->AddTag(copyright.release()))
+        return false;
+    profile->header.creator = k_creatorOrlisk;
+    return profile->SortTags();
+}
+
+bool ReplaceCanonCameraMatrixWithIdentity(ICC_CPP_Profile* profile)
+{
+    static const unsigned int kSigs[] = {k_sigA2B0, k_sigA2B1, k_sigA2B2};
+    static const unsigned int kNumSigs = 3;
+    static const float k_firstTriple[3] = {0.75f, 0.6f, 0.73333335f};
+    static const float k_secondTriple[3] = {0.3f, 0.40392157f, 0.34509805f};
+    if (!profile)
+        return false;
+    for (unsigned int s = 0; s < kNumSigs; ++s) {
+        // A tag of another element type is not an A2B tag here: it has no data element.
+        ICC_CPP_A2B_Tag* tag = dynamic_cast<ICC_CPP_A2B_Tag*>(profile->GetTag(kSigs[s]));
+        if (!tag || !tag->GetData())
+            return false;
+        std::vector<std::vector<float>>& rows = tag->GetData()->rows;
+        // A row too short for a triple refuses the tag before any of its rows change.
+        for (const std::vector<float>& row : rows)
+            if (row.size() < 3)
+                return false;
+        const size_t half = rows.size() / 2;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const float* triple = i < half ? k_firstTriple : k_secondTriple;
+            std::copy(triple, triple + 3, rows[i].begin());
+        }
+    }
+    return true;
+}
+
+// ---- End of the ICC profile objects ---------------------------------------------------

@@ -1,0 +1,274 @@
+#pragma once
+
+// ---------------------------------------------------------------------------------------
+// ICC profile objects: byte order, elements, tags, the profile container and its edits.
+//
+// Byte order: every multi-byte number of an ICC profile is big-endian. The host's order is
+// found once per process (g_isLittleEndian) and one conversion serves both directions.
+//
+// Elements (offsets from the element's first byte, numbers big-endian):
+//   "curv": 0 "curv", 4 reserved 0, 8 count n, 12 n x u16 (0 = 0.0, 65535 = 1.0);
+//           encoded size 12 + 2n rounded up to a multiple of 4.
+//   "text": 0 "text", 4 reserved 0, 8 the text's bytes, then one 0 byte;
+//           encoded size 9 + len rounded up to a multiple of 4.
+//   "mft2": 0 "mft2", 4 reserved 0, 8 inputs i, 9 outputs o, 10 grid points g, 11 pad,
+//           12 3x3 matrix (s15Fixed16), 48 input entries n, 50 output entries m,
+//           52 input tables (n x i u16), CLUT (g^i x o u16, first input slowest),
+//           output tables (m x o u16).
+//
+// Profile: the 128-byte header, the tag count (4 bytes), one 12-byte table entry per tag
+// (signature, offset, size), then the elements in table order, each on a multiple of 4 bytes
+// from the start of the profile. The header's size covers the padding after the last element.
+//
+// Not thread-safe: the byte-order state is process-wide and set on first use without a lock.
+// ---------------------------------------------------------------------------------------
+
+#include <cstddef>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Nonzero when the host is little-endian; 0 until the byte order has been determined.
+extern int g_isLittleEndian;
+
+// Determines the host's byte order on the first call; later calls do nothing.
+void DetermineEndianness();
+// Host order to big-endian and back (a swap on a little-endian host, else unchanged).
+unsigned int ProcessEndianU32(unsigned int value);
+unsigned short ProcessEndianU16(unsigned short value);
+// In-place forms; false, with nothing changed, for a null array or a count of 0.
+bool ProcessEndianU32(unsigned int* values, unsigned int count);
+bool ProcessEndianU16(unsigned short* values, unsigned int count);
+
+// The current UTC time as an ICC dateTimeNumber in host order: year, month (1-12), day,
+// hours, minutes, seconds. False for a null pointer or when the time cannot be broken down.
+bool ICCBuildDateTime(unsigned short* dateTime);
+// The same for a given calendar time.
+bool ICCBuildDateTime(unsigned short* dateTime, std::time_t when);
+
+// The big-endian reading of a four-character signature: ICCSignature("curv") == 0x63757276.
+constexpr unsigned int ICCSignature(const char (&name)[5])
+{
+    return (static_cast<unsigned int>(static_cast<unsigned char>(name[0])) << 24) |
+           (static_cast<unsigned int>(static_cast<unsigned char>(name[1])) << 16) |
+           (static_cast<unsigned int>(static_cast<unsigned char>(name[2])) << 8) |
+           static_cast<unsigned int>(static_cast<unsigned char>(name[3]));
+}
+
+// The root of every encodable object. Write expects GetEncodedSizeBytes() bytes between dst
+// and end; Read expects the whole element between src and end. Both refuse (false) rather
+// than touch a byte outside their buffer.
+class ICC_ProfileObject {
+public:
+    virtual ~ICC_ProfileObject() = default;
+    virtual bool Write(unsigned char* dst, unsigned char* end) = 0;
+    virtual bool Read(const unsigned char* src, const unsigned char* end) = 0;
+    virtual void Clear() = 0;
+    virtual void Debug() {}
+    virtual unsigned int GetEncodedSizeBytes() = 0;
+};
+
+class ICC_CPP_Curve : public ICC_ProfileObject {
+public:
+    // Fills the curve with an identity ramp of count entries; false (unchanged) below 2.
+    virtual bool SetLinear(unsigned int count) = 0;
+    // A new curve from the "curv" element at src, owned by the caller; null on failure.
+    static ICC_CPP_Curve* ReadCurveType(const unsigned char* src, const unsigned char* end);
+};
+
+// A sampled curve. Counts 0 and 1 (identity and pure gamma) are not accepted.
+class ICC_CPP_curveType : public ICC_CPP_Curve {
+public:
+    std::vector<float> entries;  // nominally 0.0 to 1.0
+
+    bool Write(unsigned char* dst, unsigned char* end) override;
+    bool Read(const unsigned char* src, const unsigned char* end) override;
+    void Clear() override;
+    unsigned int GetEncodedSizeBytes() override;
+    bool SetLinear(unsigned int count) override;
+};
+
+class ICC_CPP_TextType : public ICC_ProfileObject {
+public:
+    explicit ICC_CPP_TextType(unsigned int size) : size(size) {}
+
+    unsigned int size;  // the element's byte count, from the tag table or SetText
+    std::string text;
+
+    bool Write(unsigned char* dst, unsigned char* end) override;
+    // Refuses an element whose size is below 9 (header and terminator) or runs past end.
+    bool Read(const unsigned char* src, const unsigned char* end) override;
+    void Clear() override;
+    unsigned int GetEncodedSizeBytes() override;
+};
+
+// The data element of an A2B tag read from an "mft2" element: the CLUT grid points as a row
+// table, one row of output values (0 to 1) per grid point. Everything else of the element is
+// kept as read; Write puts the rows back into the CLUT.
+class ICC_CPP_lut16Type : public ICC_ProfileObject {
+public:
+    std::vector<std::vector<float>> rows;
+
+    // Refuses a row table whose shape no longer matches the element read.
+    bool Write(unsigned char* dst, unsigned char* end) override;
+    bool Read(const unsigned char* src, const unsigned char* end) override;
+    void Clear() override;
+    unsigned int GetEncodedSizeBytes() override;
+
+private:
+    std::vector<unsigned char> m_bytes;  // the whole element as read
+    size_t m_clutOffset = 0;             // of the CLUT within m_bytes
+    size_t m_points = 0;                 // rows: grid points of the CLUT
+    size_t m_outputs = 0;                // values per row
+};
+
+// One tag table entry with its element. The Clear of a derived tag empties its element and
+// leaves signature, offset and size as they are.
+class ICC_CPP_Tag : public ICC_ProfileObject {
+public:
+    unsigned int signature = 0;
+    unsigned int offset = 0;  // of the element from the start of the profile
+    unsigned int size = 0;    // of the element in bytes
+
+    void Clear() override;
+    virtual void SetHeader(unsigned int signature, unsigned int offset, unsigned int size);
+    // The 12-byte table entry: signature, offset, size, big-endian.
+    virtual bool WriteTable(unsigned char* dst);
+};
+
+class ICC_CPP_textInternal_Tag : public ICC_CPP_Tag {
+public:
+    ICC_CPP_textInternal_Tag() : m_text(0) {}
+
+    bool Write(unsigned char* dst, unsigned char* end) override;
+    bool Read(const unsigned char* src, const unsigned char* end) override;
+    void Clear() override;
+    unsigned int GetEncodedSizeBytes() override;
+    // Sets the text, and both the tag's and the element's size to its length + 9.
+    bool SetText(const std::string& text);
+    const std::string& GetText() const { return m_text.text; }
+
+private:
+    ICC_CPP_TextType m_text;
+};
+
+class ICC_CPP_cprt_Tag : public ICC_CPP_textInternal_Tag {
+public:
+    ICC_CPP_cprt_Tag();
+};
+
+// A tag whose element is a "curv" element.
+class ICC_CPP_curve_Tag : public ICC_CPP_Tag {
+public:
+    ICC_CPP_curveType curve;
+
+    bool Write(unsigned char* dst, unsigned char* end) override;
+    bool Read(const unsigned char* src, const unsigned char* end) override;
+    void Clear() override;
+    unsigned int GetEncodedSizeBytes() override;
+};
+
+// An A2B0, A2B1 or A2B2 tag. Its data element may be absent; such a tag cannot be written.
+class ICC_CPP_A2B_Tag : public ICC_CPP_Tag {
+public:
+    explicit ICC_CPP_A2B_Tag(unsigned int signature);
+
+    // Reads an "mft2" element; other element types are refused.
+    bool Write(unsigned char* dst, unsigned char* end) override;
+    bool Read(const unsigned char* src, const unsigned char* end) override;
+    void Clear() override;
+    unsigned int GetEncodedSizeBytes() override;
+    ICC_CPP_lut16Type* GetData() { return m_data.get(); }
+    // Takes ownership of data (which may be null).
+    void SetData(ICC_CPP_lut16Type* data) { m_data.reset(data); }
+
+private:
+    std::unique_ptr<ICC_CPP_lut16Type> m_data;
+};
+
+// Any other tag: its element's bytes, kept and written back unchanged. Read takes the tag's
+// size, so SetHeader comes first.
+class ICC_CPP_opaque_Tag : public ICC_CPP_Tag {
+public:
+    std::vector<unsigned char> bytes;
+
+    bool Write(unsigned char* dst, unsigned char* end) override;
+    bool Read(const unsigned char* src, const unsigned char* end) override;
+    void Clear() override;
+    unsigned int GetEncodedSizeBytes() override;
+};
+
+// The 128-byte profile header, in host order; the comments give each field's byte offset.
+struct ICC_CPP_ProfileHeader {
+    unsigned int size = 0;             // 0: total length of the encoded profile
+    unsigned int cmmType = 0;          // 4: preferred colour engine
+    unsigned int version = 0;          // 8: major, minor.bugfix, 0, 0
+    unsigned int deviceClass = 0;      // 12: "scnr", "mntr", "prtr", "spac", "abst", ...
+    unsigned int colorSpace = 0;       // 16: data colour space
+    unsigned int pcs = 0;              // 20: connection space, "XYZ " or "Lab "
+    unsigned short dateTime[6] = {};   // 24: creation date and time
+    unsigned int magic = 0;            // 36: "acsp"
+    unsigned int platform = 0;         // 40
+    unsigned int flags = 0;            // 44
+    unsigned int manufacturer = 0;     // 48
+    unsigned int model = 0;            // 52
+    unsigned int attributes[2] = {};   // 56: 64-bit device attributes, high word first
+    unsigned int renderingIntent = 0;  // 64
+    int illuminant[3] = {};            // 68: connection space illuminant XYZ, s15Fixed16
+    unsigned int creator = 0;          // 80: profile creator signature
+    unsigned char profileID[16] = {};  // 84: all 0 means "not computed"
+    unsigned char reserved[28] = {};   // 100
+};
+
+// One profile: its header and its tags in table order. The profile owns its tags.
+class ICC_CPP_Profile {
+public:
+    // An empty profile: "acsp" in the header, no tags, size 132.
+    ICC_CPP_Profile();
+    ~ICC_CPP_Profile();
+    ICC_CPP_Profile(const ICC_CPP_Profile&) = delete;
+    ICC_CPP_Profile& operator=(const ICC_CPP_Profile&) = delete;
+
+    ICC_CPP_ProfileHeader header;
+
+    // The first tag with the signature, or null.
+    ICC_CPP_Tag* GetTag(unsigned int signature) const;
+    // Appends a tag (the profile takes ownership) and lays the profile out; false for null.
+    bool AddTag(ICC_CPP_Tag* tag);
+    // Keeps, in their order, the tags whose signature is among the given ones and destroys
+    // the others; false for a null array with a nonzero count.
+    bool KeepTags(const unsigned int* signatures, unsigned int count);
+    // Sorts the tags by signature (equal ones keep their order) and lays the profile out.
+    bool SortTags();
+    static bool CompareTags(const ICC_CPP_Tag* a, const ICC_CPP_Tag* b);
+    // Gives every tag its offset and encoded size and sets the header's size.
+    bool UpdateFileLenAndOffsets();
+    const std::vector<ICC_CPP_Tag*>& GetTags() const { return m_tags; }
+
+    // A whole profile (v2 or v4); the caller owns the result; null when it is malformed.
+    static ICC_CPP_Profile* ReadFromMemory(const unsigned char* data, size_t size);
+    static ICC_CPP_Profile* ReadFile(const char* path);
+    // Encodes with the layout rule, the header's size set and its profile ID zeroed.
+    bool WriteToMemory(std::vector<unsigned char>& out) const;
+    // Replaces the file atomically: a failed write leaves an existing file as it was.
+    bool WriteFile(const char* path) const;
+
+private:
+    std::vector<ICC_CPP_Tag*> m_tags;
+};
+
+// Keeps only the colour tags (description, adaptation, gamut, white and black point, the
+// A2B and B2A tables), adds this system's copyright tag, sets the creator "ORLK" and sorts
+// the tags.
+bool ICCXRiteToOrlisk(ICC_CPP_Profile* profile);
+// Overwrites values 0 to 2 of every row of the A2B0, A2B1 and A2B2 row tables: the first
+// half of the rows (rounded down) with one fixed triple, the rest with another. False when a
+// tag or its data element is missing or a row has fewer than 3 values; earlier tags stay
+// edited.
+bool ReplaceCanonCameraMatrixWithIdentity(ICC_CPP_Profile* profile);
+
+// The copyright text that ICCXRiteToOrlisk stores.
+extern const char* const k_orliskCopyright;
+
+// ---- End of the ICC profile objects ---------------------------------------------------
