@@ -1,7 +1,8 @@
 // The whole-profile reader on any bytes: once as they are, and once with the header's size
 // field set to the input's length, so that mutations reach the tags. Invariants: a profile
 // that reads writes out, reads back with the same tags in the same order, and writes out to
-// the same bytes again.
+// the same bytes again; both profile edits leave a profile that still writes out and reads
+// back, the copyright edit with its copyright tag in place.
 #include "fuzzutil.h"
 #include "icc.h"
 
@@ -27,6 +28,18 @@ void CheckProfile(const std::uint8_t* data, std::size_t size)
     std::vector<unsigned char> second;
     FUZZ_CHECK(back->WriteToMemory(second));
     FUZZ_CHECK(first == second);
+
+    ReplaceCanonCameraMatrixWithIdentity(profile.get());
+    FUZZ_CHECK(profile->WriteToMemory(second));
+    back.reset(ICC_CPP_Profile::ReadFromMemory(second.data(), second.size()));
+    FUZZ_CHECK(back != nullptr && back->GetTags().size() == tags.size());
+
+    FUZZ_CHECK(ICCXRiteToOrlisk(profile.get()));
+    FUZZ_CHECK(profile->WriteToMemory(second));
+    back.reset(ICC_CPP_Profile::ReadFromMemory(second.data(), second.size()));
+    FUZZ_CHECK(back != nullptr);
+    auto* copyright = dynamic_cast<ICC_CPP_textInternal_Tag*>(back->GetTag(ICCSignature("cprt")));
+    FUZZ_CHECK(copyright != nullptr && copyright->GetText() == k_orliskCopyright);
 }
 
 }  // namespace
