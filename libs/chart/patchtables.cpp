@@ -1,15 +1,13 @@
 #include "patchtables.h"
 
+#include "atomicfile.h"
 #include "numbertext.h"
 
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -133,29 +131,6 @@ bool ReadColumnLayout(FILE* file, char* line, const char* const names[3], std::v
 constexpr std::size_t k_writeBufferSize = std::size_t(1) << 20;
 constexpr std::size_t k_maxLineChars = 3 * k_maxFixed6Chars + 3;
 
-// Writes all `size` bytes, going on after a short write or an interrupted call.
-bool WriteAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-// The permissions a plain fopen(path, "w") would give a new file.
-mode_t NewFileMode()
-{
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
 }  // namespace
 
 bool ReadNextLine(FILE* stream, char* buffer)
@@ -204,17 +179,16 @@ int WriteTabDelimitedTriplets(const char* path, const std::vector<Color3>& tripl
 {
     // Allocated first: a failed allocation then leaves no temporary file behind.
     std::unique_ptr<char[]> buffer(new char[k_writeBufferSize]);
-    std::string temp = std::string(path) + ".tmp-XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0)
+    AtomicFile file;
+    if (!file.Open(path))
         return 0;
-    bool ok = fchmod(fd, NewFileMode()) == 0;
     char* const begin = buffer.get();
     char* p = begin;
+    bool ok = true;
     for (std::size_t i = 0; ok && i < triplets.size(); ++i) {
         // Room for one more line of three values is always left at the end of the buffer.
         if (static_cast<std::size_t>(p - begin) > k_writeBufferSize - k_maxLineChars) {
-            ok = WriteAll(fd, begin, static_cast<std::size_t>(p - begin));
+            ok = file.Write(begin, static_cast<std::size_t>(p - begin));
             p = begin;
         }
         const Color3& t = triplets[i];
@@ -225,12 +199,6 @@ int WriteTabDelimitedTriplets(const char* path, const std::vector<Color3>& tripl
         p = FormatFixed6(p, t.c[2]);
         *p++ = '\n';
     }
-    ok = ok && WriteAll(fd, begin, static_cast<std::size_t>(p - begin));
-    // Some file systems report a failed write only when the file is closed.
-    ok = (close(fd) == 0) && ok;
-    if (!ok || std::rename(temp.c_str(), path) != 0) {
-        std::remove(temp.c_str());
-        return 0;
-    }
-    return 1;
+    ok = ok && file.Write(begin, static_cast<std::size_t>(p - begin));
+    return (ok && file.Commit()) ? 1 : 0;
 }

@@ -9,6 +9,8 @@
 // ---------------------------------------------------------------------------------------
 #include "icc.h"
 
+#include "atomicfile.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -725,17 +727,7 @@ bool ICC_CPP_Profile::WriteFile(const char* path) const
     std::vector<unsigned char> bytes;
     if (!path || !WriteToMemory(bytes))
         return false;
-    // Written beside the target and renamed over it, so the target is whole or untouched.
-    const std::string temp = std::string(path) + ".tmp";
-    FILE* file = std::fopen(temp.c_str(), "wb");
-    if (!file)
-        return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    ok = std::fclose(file) == 0 && ok;
-    if (ok && std::rename(temp.c_str(), path) == 0)
-        return true;
-    std::remove(temp.c_str());
-    return false;
+    return WriteFileAtomically(path, bytes.data(), bytes.size());
 }
 
 // ---- Edits --------------------------------------------------------------------------------

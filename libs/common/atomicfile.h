@@ -1,0 +1,36 @@
+// Atomic file replacement: a file is written under a uniquely created temporary name in the
+// directory of its final path and renamed over that path only when every byte was written,
+// so readers see either the old file whole or the new one whole, and a failed write leaves
+// the old file untouched and no temporary behind.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+class AtomicFile {
+public:
+    AtomicFile() = default;
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+    // Removes the temporary file when Commit was not reached.
+    ~AtomicFile();
+
+    // Creates the temporary file beside `path`. False when it cannot be created.
+    bool Open(const std::string& path);
+    // Appends `size` bytes; false (and every later call fails) on a write error.
+    bool Write(const void* data, std::size_t size);
+    // Closes the temporary file and renames it over the final path; on any failure the
+    // temporary file is removed and the final path is left as it was.
+    bool Commit();
+
+private:
+    void Discard();
+
+    std::string m_path;
+    std::string m_temp;
+    int m_fd = -1;
+    bool m_ok = false;
+};
+
+// Replaces `path` with `size` bytes at `data`, atomically as above.
+bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size);
