@@ -20,6 +20,8 @@
 // Not thread-safe: g_errString is shared by every parser.
 #pragma once
 
+#include "rgb2lab/export.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,9 +29,9 @@
 namespace ns_Argparser {
 
 // The reason text of the last "Invalid" message; "" after a Process call without one.
-extern const char* g_errString;
+RGB2LAB_EXPORT extern const char* g_errString;
 
-class ArgparserOption {
+class RGB2LAB_EXPORT ArgparserOption {
 public:
     enum Type { Switch = 0, Int = 1, Float = 2, String = 3, Help = 4 };
 
@@ -49,7 +51,7 @@ public:
 };
 
 // Every value-carrying option copies its default from *target, which must not be null.
-class ArgparserOptionSwitch : public ArgparserOption {
+class RGB2LAB_EXPORT ArgparserOptionSwitch : public ArgparserOption {
 public:
     ArgparserOptionSwitch(char shortName, const char* longName, const char* help, bool* target);
     Type type() const override { return Switch; }
@@ -59,7 +61,7 @@ public:
     bool* target;
 };
 
-class ArgparserOptionInt : public ArgparserOption {
+class RGB2LAB_EXPORT ArgparserOptionInt : public ArgparserOption {
 public:
     ArgparserOptionInt(char shortName, const char* longName, const char* help, int* target,
                        bool required);
@@ -70,7 +72,7 @@ public:
     int* target;
 };
 
-class ArgparserOptionFloat : public ArgparserOption {
+class RGB2LAB_EXPORT ArgparserOptionFloat : public ArgparserOption {
 public:
     ArgparserOptionFloat(char shortName, const char* longName, const char* help, float* target,
                          bool required);
@@ -81,7 +83,7 @@ public:
     float* target;
 };
 
-class ArgparserOptionString : public ArgparserOption {
+class RGB2LAB_EXPORT ArgparserOptionString : public ArgparserOption {
 public:
     ArgparserOptionString(char shortName, const char* longName, const char* help,
                           std::string* target, bool required);
@@ -94,7 +96,7 @@ public:
 };
 
 // Naming it makes Process print the usage text and return false.
-class ArgparserOptionHelp : public ArgparserOption {
+class RGB2LAB_EXPORT ArgparserOptionHelp : public ArgparserOption {
 public:
     ArgparserOptionHelp(char shortName, const char* longName, const char* help);
     Type type() const override { return Help; }
@@ -105,12 +107,12 @@ public:
 enum class ArgparserMode { ExpectOption, ExpectInt, ExpectFloat, ExpectString, HelpRequested };
 
 // The mode that follows naming `option`; a switch is set to true on the way.
-ArgparserMode pick_next_mode(ArgparserOption* option);
+RGB2LAB_EXPORT ArgparserMode pick_next_mode(ArgparserOption* option);
 
 // The text after the last '/' or '\\' of `path`, or `path` itself without either.
-const char* simplify_progname(const char* path);
+RGB2LAB_EXPORT const char* simplify_progname(const char* path);
 
-class Argparser {
+class RGB2LAB_EXPORT Argparser {
 public:
     // Copies the arguments. With addHelp the help option -h/--help comes first in the list.
     Argparser(int argc, char** argv, bool addHelp);

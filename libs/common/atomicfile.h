@@ -4,10 +4,12 @@
 // the old file untouched and no temporary behind.
 #pragma once
 
+#include "rgb2lab/export.h"
+
 #include <cstddef>
 #include <string>
 
-class AtomicFile {
+class RGB2LAB_EXPORT AtomicFile {
 public:
     AtomicFile() = default;
     AtomicFile(const AtomicFile&) = delete;
@@ -33,4 +35,5 @@ private:
 };
 
 // Replaces `path` with `size` bytes at `data`, atomically as above.
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size);
+RGB2LAB_EXPORT bool WriteFileAtomically(const std::string& path, const void* data,
+                                        std::size_t size);

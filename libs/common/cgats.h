@@ -14,13 +14,15 @@
 // Lines are read in pieces of at most k_cgatsLineBufferSize - 1 characters.
 #pragma once
 
+#include "rgb2lab/export.h"
+
 #include <string>
 #include <vector>
 
 // Size of each line buffer, terminating NUL included.
 constexpr int k_cgatsLineBufferSize = 4096;
 
-struct CGATS {
+struct RGB2LAB_EXPORT CGATS {
     // Every line from the first through the one that opens the data block, as read.
     std::vector<std::string> headerLines;
     // The second field of each data row, when names were requested.
@@ -32,4 +34,4 @@ struct CGATS {
 // Reads `path` into `cgats`; a non-zero `readNames` means each row's second field is a name.
 // Returns 1 on success, 0 on failure. After 0 the record holds whatever was read so far
 // and must not be used.
-int ReadCGATS(const char* path, CGATS* cgats, int readNames);
+RGB2LAB_EXPORT int ReadCGATS(const char* path, CGATS* cgats, int readNames);

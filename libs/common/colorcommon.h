@@ -13,55 +13,58 @@
 // encodes as 0).
 #pragma once
 
-// CIE constants: epsilon = 216/24389 and kappa = 24389/27; kappa·epsilon = 8 is the L* break.
-extern const double k_cieEpsilon;
-extern const double k_cieKappa;
+#include "rgb2lab/export.h"
 
-extern const double k_D50_XYZ[3];
-extern const double k_D65_XYZ[3];
-extern const double k_proPhotoRGBChromaticities[6];
-extern const double k_adobeRGBChromaticities[6];
+// CIE constants: epsilon = 216/24389 and kappa = 24389/27; kappa·epsilon = 8 is the L* break.
+RGB2LAB_EXPORT extern const double k_cieEpsilon;
+RGB2LAB_EXPORT extern const double k_cieKappa;
+
+RGB2LAB_EXPORT extern const double k_D50_XYZ[3];
+RGB2LAB_EXPORT extern const double k_D65_XYZ[3];
+RGB2LAB_EXPORT extern const double k_proPhotoRGBChromaticities[6];
+RGB2LAB_EXPORT extern const double k_adobeRGBChromaticities[6];
 // Bradford adaptation matrices, applied to XYZ columns: XYZ_D50 = k_d65_to_d50_bradford·XYZ_D65.
 // They are rounded to six decimals, so they are not exact inverses of each other.
-extern const double k_d65_to_d50_bradford[9];
-extern const double k_d50_to_d65_bradford[9];
+RGB2LAB_EXPORT extern const double k_d65_to_d50_bradford[9];
+RGB2LAB_EXPORT extern const double k_d50_to_d65_bradford[9];
 
-void xyz_to_lab(const double* xyz, const double* whiteXYZ, double* lab);
-void lab_to_xyz(const double* lab, const double* whiteXYZ, double* xyz);
+RGB2LAB_EXPORT void xyz_to_lab(const double* xyz, const double* whiteXYZ, double* lab);
+RGB2LAB_EXPORT void lab_to_xyz(const double* lab, const double* whiteXYZ, double* xyz);
 
 // Adjugate over determinant; a singular source gives the zero matrix. dst may be src.
-void matrix_invert_3(double* dst, const double* src);
+RGB2LAB_EXPORT void matrix_invert_3(double* dst, const double* src);
 
 // The linear-RGB-to-XYZ matrix of the working space with these primaries and white; it maps
 // RGB (1, 1, 1) to the white.
-void compute_rgb_to_xyz_matrix(double xRed, double yRed, double xGreen, double yGreen,
-                               double xBlue, double yBlue, double xWhite, double yWhite,
-                               double zWhite, double* matrix);
+RGB2LAB_EXPORT void compute_rgb_to_xyz_matrix(double xRed, double yRed, double xGreen,
+                                              double yGreen, double xBlue, double yBlue,
+                                              double xWhite, double yWhite, double zWhite,
+                                              double* matrix);
 
 // Pure power-law encoding: linear = encoded^gamma.
-void rgb_to_xyz(const double* rgb, double gamma, const double* chromaticities,
-                const double* whiteXYZ, double* xyz);
-void xyz_to_rgb(const double* xyz, double gamma, const double* chromaticities,
-                const double* whiteXYZ, double* rgb);
+RGB2LAB_EXPORT void rgb_to_xyz(const double* rgb, double gamma, const double* chromaticities,
+                               const double* whiteXYZ, double* xyz);
+RGB2LAB_EXPORT void xyz_to_rgb(const double* xyz, double gamma, const double* chromaticities,
+                               const double* whiteXYZ, double* rgb);
 
 // ProPhoto RGB: D50 white, gamma 1.8.
-void prophotorgb_to_xyz_d50(const double* rgb, double* xyz);
-void prophotorgb_to_lab_d50(const double* rgb, double* lab);
-void xyz_to_prophotorgb_d50(const double* xyz, double* rgb);
-void lab_to_prophotorgb_d50(const double* lab, double* rgb);
+RGB2LAB_EXPORT void prophotorgb_to_xyz_d50(const double* rgb, double* xyz);
+RGB2LAB_EXPORT void prophotorgb_to_lab_d50(const double* rgb, double* lab);
+RGB2LAB_EXPORT void xyz_to_prophotorgb_d50(const double* xyz, double* rgb);
+RGB2LAB_EXPORT void lab_to_prophotorgb_d50(const double* lab, double* rgb);
 
 // Adobe RGB (1998): D65 white, gamma 2.2, brought to and from D50 by the Bradford tables.
-void adobergb_to_xyz_d50(const double* rgb, double* xyz);
-void adobergb_to_lab_d50(const double* rgb, double* lab);
-void lab_to_adobergb_d50(const double* lab, double* rgb);
+RGB2LAB_EXPORT void adobergb_to_xyz_d50(const double* rgb, double* xyz);
+RGB2LAB_EXPORT void adobergb_to_lab_d50(const double* rgb, double* lab);
+RGB2LAB_EXPORT void lab_to_adobergb_d50(const double* lab, double* rgb);
 
 // gray^gamma
-double GammaEncodedGrayToY(double gray, double gamma);
+RGB2LAB_EXPORT double GammaEncodedGrayToY(double gray, double gamma);
 // Y^(1/gamma)
-double YToGammaEncodedGray(double y, double gamma);
+RGB2LAB_EXPORT double YToGammaEncodedGray(double y, double gamma);
 // 116·Y^(1/3) - 16 above epsilon, kappa·Y at or below it.
-double YToLStar(double y);
+RGB2LAB_EXPORT double YToLStar(double y);
 // ((L* + 16)/116)^3 above 8, L*/kappa at or below it.
-double LStarToY(double lStar);
-double GammaEncodedGrayToLStar(double gray, double gamma);
-double LStarToGammaEncodedGray(double lStar, double gamma);
+RGB2LAB_EXPORT double LStarToY(double lStar);
+RGB2LAB_EXPORT double GammaEncodedGrayToLStar(double gray, double gamma);
+RGB2LAB_EXPORT double LStarToGammaEncodedGray(double lStar, double gamma);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "rgb2lab/export.h"
+
 // ---------------------------------------------------------------------------------------
 // ICC profile objects: byte order, elements, tags, the profile container and its edits.
 //
@@ -32,22 +34,22 @@
 #include <vector>
 
 // Nonzero when the host is little-endian; 0 until the byte order has been determined.
-extern int g_isLittleEndian;
+RGB2LAB_EXPORT extern int g_isLittleEndian;
 
 // Determines the host's byte order on the first call; later calls do nothing.
-void DetermineEndianness();
+RGB2LAB_EXPORT void DetermineEndianness();
 // Host order to big-endian and back (a swap on a little-endian host, else unchanged).
-unsigned int ProcessEndianU32(unsigned int value);
-unsigned short ProcessEndianU16(unsigned short value);
+RGB2LAB_EXPORT unsigned int ProcessEndianU32(unsigned int value);
+RGB2LAB_EXPORT unsigned short ProcessEndianU16(unsigned short value);
 // In-place forms; false, with nothing changed, for a null array or a count of 0.
-bool ProcessEndianU32(unsigned int* values, unsigned int count);
-bool ProcessEndianU16(unsigned short* values, unsigned int count);
+RGB2LAB_EXPORT bool ProcessEndianU32(unsigned int* values, unsigned int count);
+RGB2LAB_EXPORT bool ProcessEndianU16(unsigned short* values, unsigned int count);
 
 // The current UTC time as an ICC dateTimeNumber in host order: year, month (1-12), day,
 // hours, minutes, seconds. False for a null pointer or when the time cannot be broken down.
-bool ICCBuildDateTime(unsigned short* dateTime);
+RGB2LAB_EXPORT bool ICCBuildDateTime(unsigned short* dateTime);
 // The same for a given calendar time.
-bool ICCBuildDateTime(unsigned short* dateTime, std::time_t when);
+RGB2LAB_EXPORT bool ICCBuildDateTime(unsigned short* dateTime, std::time_t when);
 
 // The big-endian reading of a four-character signature: ICCSignature("curv") == 0x63757276.
 constexpr unsigned int ICCSignature(const char (&name)[5])
@@ -61,7 +63,7 @@ constexpr unsigned int ICCSignature(const char (&name)[5])
 // The root of every encodable object. Write expects GetEncodedSizeBytes() bytes between dst
 // and end; Read expects the whole element between src and end. Both refuse (false) rather
 // than touch a byte outside their buffer.
-class ICC_ProfileObject {
+class RGB2LAB_EXPORT ICC_ProfileObject {
 public:
     virtual ~ICC_ProfileObject() = default;
     virtual bool Write(unsigned char* dst, unsigned char* end) = 0;
@@ -71,7 +73,7 @@ public:
     virtual unsigned int GetEncodedSizeBytes() = 0;
 };
 
-class ICC_CPP_Curve : public ICC_ProfileObject {
+class RGB2LAB_EXPORT ICC_CPP_Curve : public ICC_ProfileObject {
 public:
     // Fills the curve with an identity ramp of count entries; false (unchanged) below 2.
     virtual bool SetLinear(unsigned int count) = 0;
@@ -80,7 +82,7 @@ public:
 };
 
 // A sampled curve. Counts 0 and 1 (identity and pure gamma) are not accepted.
-class ICC_CPP_curveType : public ICC_CPP_Curve {
+class RGB2LAB_EXPORT ICC_CPP_curveType : public ICC_CPP_Curve {
 public:
     std::vector<float> entries;  // nominally 0.0 to 1.0
 
@@ -91,7 +93,7 @@ public:
     bool SetLinear(unsigned int count) override;
 };
 
-class ICC_CPP_TextType : public ICC_ProfileObject {
+class RGB2LAB_EXPORT ICC_CPP_TextType : public ICC_ProfileObject {
 public:
     explicit ICC_CPP_TextType(unsigned int size) : size(size) {}
 
@@ -108,7 +110,7 @@ public:
 // The data element of an A2B tag read from an "mft2" element: the CLUT grid points as a row
 // table, one row of output values (0 to 1) per grid point. Everything else of the element is
 // kept as read; Write puts the rows back into the CLUT.
-class ICC_CPP_lut16Type : public ICC_ProfileObject {
+class RGB2LAB_EXPORT ICC_CPP_lut16Type : public ICC_ProfileObject {
 public:
     std::vector<std::vector<float>> rows;
 
@@ -127,7 +129,7 @@ private:
 
 // One tag table entry with its element. The Clear of a derived tag empties its element and
 // leaves signature, offset and size as they are.
-class ICC_CPP_Tag : public ICC_ProfileObject {
+class RGB2LAB_EXPORT ICC_CPP_Tag : public ICC_ProfileObject {
 public:
     unsigned int signature = 0;
     unsigned int offset = 0;  // of the element from the start of the profile
@@ -139,7 +141,7 @@ public:
     virtual bool WriteTable(unsigned char* dst);
 };
 
-class ICC_CPP_textInternal_Tag : public ICC_CPP_Tag {
+class RGB2LAB_EXPORT ICC_CPP_textInternal_Tag : public ICC_CPP_Tag {
 public:
     ICC_CPP_textInternal_Tag() : m_text(0) {}
 
@@ -155,13 +157,13 @@ private:
     ICC_CPP_TextType m_text;
 };
 
-class ICC_CPP_cprt_Tag : public ICC_CPP_textInternal_Tag {
+class RGB2LAB_EXPORT ICC_CPP_cprt_Tag : public ICC_CPP_textInternal_Tag {
 public:
     ICC_CPP_cprt_Tag();
 };
 
 // A tag whose element is a "curv" element.
-class ICC_CPP_curve_Tag : public ICC_CPP_Tag {
+class RGB2LAB_EXPORT ICC_CPP_curve_Tag : public ICC_CPP_Tag {
 public:
     ICC_CPP_curveType curve;
 
@@ -172,7 +174,7 @@ public:
 };
 
 // An A2B0, A2B1 or A2B2 tag. Its data element may be absent; such a tag cannot be written.
-class ICC_CPP_A2B_Tag : public ICC_CPP_Tag {
+class RGB2LAB_EXPORT ICC_CPP_A2B_Tag : public ICC_CPP_Tag {
 public:
     explicit ICC_CPP_A2B_Tag(unsigned int signature);
 
@@ -191,7 +193,7 @@ private:
 
 // Any other tag: its element's bytes, kept and written back unchanged. Read takes the tag's
 // size, so SetHeader comes first.
-class ICC_CPP_opaque_Tag : public ICC_CPP_Tag {
+class RGB2LAB_EXPORT ICC_CPP_opaque_Tag : public ICC_CPP_Tag {
 public:
     std::vector<unsigned char> bytes;
 
@@ -202,7 +204,7 @@ public:
 };
 
 // The 128-byte profile header, in host order; the comments give each field's byte offset.
-struct ICC_CPP_ProfileHeader {
+struct RGB2LAB_EXPORT ICC_CPP_ProfileHeader {
     unsigned int size = 0;             // 0: total length of the encoded profile
     unsigned int cmmType = 0;          // 4: preferred colour engine
     unsigned int version = 0;          // 8: major, minor.bugfix, 0, 0
@@ -224,7 +226,7 @@ struct ICC_CPP_ProfileHeader {
 };
 
 // One profile: its header and its tags in table order. The profile owns its tags.
-class ICC_CPP_Profile {
+class RGB2LAB_EXPORT ICC_CPP_Profile {
 public:
     // An empty profile: "acsp" in the header, no tags, size 132.
     ICC_CPP_Profile();
@@ -263,15 +265,15 @@ private:
 // Keeps only the colour tags (description, adaptation, gamut, white and black point, the
 // A2B and B2A tables), adds this system's copyright tag, sets the creator "ORLK" and sorts
 // the tags.
-bool ICCXRiteToOrlisk(ICC_CPP_Profile* profile);
+RGB2LAB_EXPORT bool ICCXRiteToOrlisk(ICC_CPP_Profile* profile);
 // Overwrites values 0 to 2 of every row of the A2B0, A2B1 and A2B2 row tables: the first
 // half of the rows (rounded down) with one fixed triple, the rest with another. False when a
 // tag or its data element is missing or a row has fewer than 3 values; earlier tags stay
 // edited.
-bool ReplaceCanonCameraMatrixWithIdentity(ICC_CPP_Profile* profile);
+RGB2LAB_EXPORT bool ReplaceCanonCameraMatrixWithIdentity(ICC_CPP_Profile* profile);
 
 // The copyright text that ICCXRiteToOrlisk stores.
-extern const char* const k_orliskCopyright;
+RGB2LAB_EXPORT extern const char* const k_orliskCopyright;
 
 // ---- End of the ICC profile objects ---------------------------------------------------
 
@@ -286,11 +288,11 @@ extern const char* const k_orliskCopyright;
 //                        the 4x4 transform, applied to (L, a, b, 1), that sends a measured
 //                        black point to (0, 0, 0) and a measured white point to (100, 0, 0)
 
-float ComputeDeltaE(const Vec3& first, const Vec3& second);
-float ComputeDeltaECMC21(const Vec3& reference, const Vec3& sample);
+RGB2LAB_EXPORT float ComputeDeltaE(const Vec3& first, const Vec3& second);
+RGB2LAB_EXPORT float ComputeDeltaECMC21(const Vec3& reference, const Vec3& sample);
 // Translates the black to the origin, rotates the black-to-white direction onto +L and scales
 // L alone by 100 over the black-to-white distance; distances across the axis are unchanged.
 // Degenerate points give a finite transform: a direction along -L turns by 180 degrees about
 // the b axis, and a white within 0.00001 of the black gives the translation alone.
-Matrix4 ComputeTransformFromMeasuredLabToPCSLab(const Vec3& measuredBlack,
-                                                const Vec3& measuredWhite);
+RGB2LAB_EXPORT Matrix4 ComputeTransformFromMeasuredLabToPCSLab(const Vec3& measuredBlack,
+                                                               const Vec3& measuredWhite);

@@ -8,10 +8,12 @@
 // `valid` and `error`; nothing is thrown or printed.
 #pragma once
 
+#include "rgb2lab/export.h"
+
 #include <cstddef>
 #include <string>
 
-class Image {
+class RGB2LAB_EXPORT Image {
 public:
     // An empty image: all four numbers -1, no pixel data, not valid.
     Image();

@@ -6,29 +6,31 @@
 // Not thread-safe: all state is module-level and unlocked.
 #pragma once
 
+#include "rgb2lab/export.h"
+
 #include <sstream>
 #include <string>
 
 // When true, messages go to the log file only.
-extern bool g_quiet;
+RGB2LAB_EXPORT extern bool g_quiet;
 
 // Opens "log.txt" for appending and resets the counters. A file that cannot be opened is
 // not reported: messages are then still echoed and counted.
-void OpenMainLog();
+RGB2LAB_EXPORT void OpenMainLog();
 // Logs "Done.\n", then flushes and closes the file. The counters keep their totals.
-void CloseMainLog();
+RGB2LAB_EXPORT void CloseMainLog();
 
 // Writes one message, byte for byte; nothing happens while the log is closed.
-void Log(const std::string& message);
+RGB2LAB_EXPORT void Log(const std::string& message);
 // Logs the stream's accumulated text; the stream is left as it is.
-void Log(std::ostringstream& stream);
+RGB2LAB_EXPORT void Log(std::ostringstream& stream);
 // A separator of 70 '-' and a newline.
-void LogLine();
+RGB2LAB_EXPORT void LogLine();
 // A single newline.
-void LogBlankLine();
+RGB2LAB_EXPORT void LogBlankLine();
 // Flushes the log file (not standard output) when the log is open.
-void FlushLog();
+RGB2LAB_EXPORT void FlushLog();
 
-int GetNumErrors();
-int GetNumWarnings();
-int GetNumMismatches();
+RGB2LAB_EXPORT int GetNumErrors();
+RGB2LAB_EXPORT int GetNumWarnings();
+RGB2LAB_EXPORT int GetNumMismatches();

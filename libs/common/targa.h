@@ -17,9 +17,11 @@
 // (such as a footer) are ignored.
 #pragma once
 
+#include "rgb2lab/export.h"
+
 #include "image.h"
 
-class Targa : public Image {
+class RGB2LAB_EXPORT Targa : public Image {
 public:
     // Reads `path`; the outcome is in `valid` and `error`.
     explicit Targa(const char* path);

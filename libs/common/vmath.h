@@ -15,7 +15,9 @@
 // vector of length at most 0.00001 is left unnormalised); nothing is reported.
 #pragma once
 
-struct Vec3 {
+#include "rgb2lab/export.h"
+
+struct RGB2LAB_EXPORT Vec3 {
     float v[3] = {0.0f, 0.0f, 0.0f};
 
     Vec3() = default;
@@ -28,7 +30,7 @@ struct Vec3 {
     void debug() const;
 };
 
-struct Vec4 {
+struct RGB2LAB_EXPORT Vec4 {
     float v[4] = {0.0f, 0.0f, 0.0f, 0.0f};
 
     Vec4() = default;
@@ -43,7 +45,7 @@ struct Vec4 {
     void debug() const;
 };
 
-struct Matrix3 {
+struct RGB2LAB_EXPORT Matrix3 {
     float m[9] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
 
     operator float*() { return m; }
@@ -53,7 +55,7 @@ struct Matrix3 {
     void debug() const;
 };
 
-struct Matrix4 {
+struct RGB2LAB_EXPORT Matrix4 {
     float m[16] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f,
                    0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
 
@@ -66,7 +68,7 @@ struct Matrix4 {
     void debug() const;
 };
 
-struct Quat {
+struct RGB2LAB_EXPORT Quat {
     float q[4] = {0.0f, 0.0f, 0.0f, 1.0f};
 
     Quat() = default;
@@ -80,74 +82,76 @@ struct Quat {
 };
 
 // Returns m·v; every component of v is read before the result is formed.
-Vec4 mul(const Matrix4& m, const Vec4& v);
+RGB2LAB_EXPORT Vec4 mul(const Matrix4& m, const Vec4& v);
 // Returns a·b (b applied first).
-Matrix4 mul(const Matrix4& a, const Matrix4& b);
+RGB2LAB_EXPORT Matrix4 mul(const Matrix4& a, const Matrix4& b);
 // Returns a unit-length copy of v, with the rule of Vec4::normalize.
-Vec4 normalize(const Vec4& v);
+RGB2LAB_EXPORT Vec4 normalize(const Vec4& v);
 
 // Returns (x·k, y·k, z·k, w·k) with k = 1/s.
-Quat operator/(const Quat& q, float s);
+RGB2LAB_EXPORT Quat operator/(const Quat& q, float s);
 // Interpolates along the shorter great arc from a (t = 0) to b (t = 1); t is not clamped.
-Quat slerp(const Quat& a, const Quat& b, float t);
+RGB2LAB_EXPORT Quat slerp(const Quat& a, const Quat& b, float t);
 
-void matrix_ident_3(float* m);
-void matrix_ident_4(float* m);
-void matrix_zero_3(float* m);
-void matrix_copy_4(float* dst, const float* src);
+RGB2LAB_EXPORT void matrix_ident_3(float* m);
+RGB2LAB_EXPORT void matrix_ident_4(float* m);
+RGB2LAB_EXPORT void matrix_zero_3(float* m);
+RGB2LAB_EXPORT void matrix_copy_4(float* dst, const float* src);
 // In place.
-void matrix_add_3(float* out, const float* a, const float* b);
-void matrix_transpose_3(float* out, const float* in);
-void matrix_transpose_4(float* out, const float* in);
-void matrix_multiply_3(float* out, const float* a, const float* b);
-void matrix_multiply_4(float* out, const float* a, const float* b);
-void matrix_multiply_vec_3(float* out, const float* m, const float* v);
-void matrix_multiply_vec_4(float* out, const float* m, const float* v);
+RGB2LAB_EXPORT void matrix_add_3(float* out, const float* a, const float* b);
+RGB2LAB_EXPORT void matrix_transpose_3(float* out, const float* in);
+RGB2LAB_EXPORT void matrix_transpose_4(float* out, const float* in);
+RGB2LAB_EXPORT void matrix_multiply_3(float* out, const float* a, const float* b);
+RGB2LAB_EXPORT void matrix_multiply_4(float* out, const float* a, const float* b);
+RGB2LAB_EXPORT void matrix_multiply_vec_3(float* out, const float* m, const float* v);
+RGB2LAB_EXPORT void matrix_multiply_vec_4(float* out, const float* m, const float* v);
 // Point transform by an affine matrix: the bottom row is ignored and nothing is divided by w.
-void matrix_multiply_4_vec_3(float* out, const float* m, const float* p);
+RGB2LAB_EXPORT void matrix_multiply_4_vec_3(float* out, const float* m, const float* p);
 // Direction transform by the upper-left 3x3 block.
-void matrix_transform_linear(float* out, const float* m, const float* v);
+RGB2LAB_EXPORT void matrix_transform_linear(float* out, const float* m, const float* v);
 // Adjugate over determinant; a singular matrix gives the zero matrix. In place.
-void matrix_invert_3(float* out, const float* m);
-void matrix_invert_4(float* out, const float* m);
+RGB2LAB_EXPORT void matrix_invert_3(float* out, const float* m);
+RGB2LAB_EXPORT void matrix_invert_4(float* out, const float* m);
 
-void matrix_translate_4(float* m, float x, float y, float z);
-void matrix_scale_4(float* m, float x, float y, float z);
+RGB2LAB_EXPORT void matrix_translate_4(float* m, float x, float y, float z);
+RGB2LAB_EXPORT void matrix_scale_4(float* m, float x, float y, float z);
 // Right-handed rotation by angle degrees about (x, y, z), which need not be of unit length.
-void matrix_rotate_4(float* m, float angle, float x, float y, float z);
+RGB2LAB_EXPORT void matrix_rotate_4(float* m, float angle, float x, float y, float z);
 // Maps the box [l, r] x [b, t] x [n, f] onto -1..1 per axis; n and f are z coordinates.
-void matrix_ortho_4(float* m, float l, float r, float b, float t, float n, float f);
+RGB2LAB_EXPORT void matrix_ortho_4(float* m, float l, float r, float b, float t, float n, float f);
 // Perspective frustum for a camera looking down -z; n and f are positive distances.
-void matrix_frustum_4(float* m, float l, float r, float b, float t, float n, float f);
+RGB2LAB_EXPORT void matrix_frustum_4(float* m, float l, float r, float b, float t, float n,
+                                     float f);
 // The same frustum with its window shifted by -dx·(r - l)/width and -dy·(t - b)/height.
-void matrix_frustum_4(float* m, float l, float r, float b, float t, float n, float f,
-                      double dx, double dy, int width, int height);
+RGB2LAB_EXPORT void matrix_frustum_4(float* m, float l, float r, float b, float t, float n,
+                                     float f, double dx, double dy, int width, int height);
 // Symmetric perspective with a vertical field of view of fovy degrees.
-void matrix_perspective_4(float* m, float fovy, float aspect, float n, float f);
-void matrix_perspective_4(float* m, float fovy, float aspect, float n, float f,
-                          double dx, double dy, int width, int height);
+RGB2LAB_EXPORT void matrix_perspective_4(float* m, float fovy, float aspect, float n, float f);
+RGB2LAB_EXPORT void matrix_perspective_4(float* m, float fovy, float aspect, float n, float f,
+                                         double dx, double dy, int width, int height);
 // Viewing matrix of a camera at eye looking at center, with up giving the vertical.
-void matrix_lookat_4(float* m, const float* eye, const float* center, const float* up);
+RGB2LAB_EXPORT void matrix_lookat_4(float* m, const float* eye, const float* center,
+                                    const float* up);
 
 // In place.
-void vector_normalize_3(float* v);
-void vector_normalize_4(float* v);
+RGB2LAB_EXPORT void vector_normalize_3(float* v);
+RGB2LAB_EXPORT void vector_normalize_4(float* v);
 // out = a + t·(b - a).
-void vector_lerp_3(float* out, float t, const float* a, const float* b);
+RGB2LAB_EXPORT void vector_lerp_3(float* out, float t, const float* a, const float* b);
 // A unit vector perpendicular to the unit vector v. In place.
-void vector_perp(float* out, const float* v);
+RGB2LAB_EXPORT void vector_perp(float* out, const float* v);
 // p projected onto the plane through the origin with unit normal n. In place.
-void project_point_on_plane(float* out, const float* n, const float* p);
+RGB2LAB_EXPORT void project_point_on_plane(float* out, const float* n, const float* p);
 // One of 32768 evenly spaced values from lo to hi, both included, drawn with rand().
-float random_range(float lo, float hi);
+RGB2LAB_EXPORT float random_range(float lo, float hi);
 
 // out = a ⊗ b, the Hamilton product.
-void quat_mult_4(float* out, const float* a, const float* b);
+RGB2LAB_EXPORT void quat_mult_4(float* out, const float* a, const float* b);
 // out = (-x, -y, -z, w). In place.
-void quat_conj_4(float* out, const float* q);
+RGB2LAB_EXPORT void quat_conj_4(float* out, const float* q);
 // out = (sin a·axis, cos a): a is in radians and not halved, so a unit axis rotates by 2a.
-void quat_make_rotate_4(float* out, const float* axis, float a);
+RGB2LAB_EXPORT void quat_make_rotate_4(float* out, const float* axis, float a);
 // out = q ⊗ v ⊗ conj(q); v is a full quaternion, a vector to rotate has w = 0.
-void quat_rotate_4(float* out, const float* q, const float* v);
+RGB2LAB_EXPORT void quat_rotate_4(float* out, const float* q, const float* v);
 // The rotation matrix of the unit quaternion q.
-void quat_to_matrix_4(float* m, const float* q);
+RGB2LAB_EXPORT void quat_to_matrix_4(float* m, const float* q);
