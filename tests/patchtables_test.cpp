@@ -58,6 +58,10 @@ TEST(PatchTableRead, ReadsEachLayoutAndRefusesMalformedTables)
         {"empty file", "", 0, {}},
         {"a long line is read in 8190-character pieces", "1 2 3" + std::string(8185, ' ') + "4 5 6\n7 8 9\n", 1,
          {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}},
+        {"a line of exactly 8190 characters keeps its newline", "1 2 3" + std::string(8185, ' ') + "\n4 5 6\n", 1,
+         {{1, 2, 3}, {4, 5, 6}}},
+        {"a row of exactly 8190 characters keeps its CR-LF ending",
+         k_header + "1 A 1 2 3 4 5 6" + std::string(8175, ' ') + "\r\n2 B 7 8 9 4 5 6\r\n", 1, {{1, 2, 3}, {7, 8, 9}}},
         {"a 5000-character header field is compared in full",
          "x\nSAMPLE_ID " + std::string(5000, 'R') + " RGB_R RGB_G RGB_B\nBEGIN_DATA\n1 0 2 3 4\n", 1, {{2, 3, 4}}},
     };

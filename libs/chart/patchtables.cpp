@@ -14,6 +14,8 @@ namespace {
 using FilePtr = std::unique_ptr<FILE, int (*)(FILE*)>;
 
 constexpr std::size_t k_readBufferSize = std::size_t(1) << 16;
+// The line buffer holds a full piece, the two characters of a CR-LF ending and a NUL.
+constexpr std::size_t k_lineBufferSize = k_maxPieceChars + 3;
 
 // Field separators of the column layout; a run of them counts as one.
 constexpr const char* k_separators = " \t\n";
@@ -21,6 +23,37 @@ constexpr const char* k_separators = " \t\n";
 bool StartsWith(const char* line, std::string_view prefix)
 {
     return std::strncmp(line, prefix.data(), prefix.size()) == 0;
+}
+
+// Reads the next line, or the next k_maxPieceChars piece of a longer one, into `buffer`
+// (k_lineBufferSize bytes), as fgets does: the newline stays, a NUL byte ends the text the
+// callers see. False at once when the end of the file was reached before, and when nothing
+// is left to read (end of file or a read error).
+bool ReadNextLine(FILE* stream, char* buffer)
+{
+    if (std::feof(stream))
+        return false;
+    std::size_t n = 0;
+    int c = 0;
+    while (n < k_maxPieceChars && (c = getc_unlocked(stream)) != EOF) {
+        buffer[n++] = static_cast<char>(c);
+        if (c == '\n')
+            break;
+    }
+    if (n == k_maxPieceChars && c != '\n') {
+        // A full piece: a line ending right after it belongs to it, not to a piece of its own.
+        c = getc_unlocked(stream);
+        if (c == '\r') {
+            buffer[n++] = '\r';
+            c = getc_unlocked(stream);
+        }
+        if (c == '\n')
+            buffer[n++] = '\n';
+        else if (c != EOF)
+            ungetc(c, stream);
+    }
+    buffer[n] = '\0';
+    return n > 0 && !std::ferror(stream);
 }
 
 // Three numbers at the start of `line`, each after optional white space, converted as
@@ -132,13 +165,6 @@ constexpr std::size_t k_writeBufferSize = std::size_t(1) << 20;
 constexpr std::size_t k_maxLineChars = 3 * k_maxFixed6Chars + 3;
 
 }  // namespace
-
-bool ReadNextLine(FILE* stream, char* buffer)
-{
-    if (std::feof(stream))
-        return false;
-    return std::fgets(buffer, static_cast<int>(k_lineBufferSize - 1), stream) != nullptr;
-}
 
 int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const char* firstName,
                           const char* secondName, const char* thirdName)

@@ -15,16 +15,14 @@
 #include "color3.h"
 
 #include <cstddef>
-#include <cstdio>
 #include <string>
 #include <vector>
 
-// Size of the reader's line buffer: one read takes at most k_lineBufferSize - 2 characters.
-inline constexpr std::size_t k_lineBufferSize = 8192;
-
-// Reads the next line, or the next 8190-character piece of a longer one, into `buffer`
-// (k_lineBufferSize bytes). False at end of file or on a read error.
-bool ReadNextLine(FILE* stream, char* buffer);
+// Longest piece of a line the reader handles at once: a longer line is read in pieces of
+// this many characters, each handled as a line of its own. The line ending (a newline, or a
+// carriage return and a newline) always stays with the piece it ends, so a line of any
+// length leaves the following lines to be read from their own start.
+inline constexpr std::size_t k_maxPieceChars = 8190;
 
 // Reads the triplets of `path` into `patches` (cleared first). The three names choose the
 // columns of the column layout. Returns 1 on success, 0 on failure; after a failure
