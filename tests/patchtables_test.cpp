@@ -75,6 +75,35 @@ TEST(PatchTableRead, ReadsEachLayoutAndRefusesMalformedTables)
               Read(dir, k_header + "1 A 1 2 3 40 50 60\n", 1, "LAB_B", "RGB_R", "LAB_L"));
 }
 
+// An endless stream ends the read; a data block must begin within the first 64 MiB.
+TEST(PatchTableRead, SearchesTheFirst64MiBForTheData)
+{
+    std::vector<Color3> patches;
+    EXPECT_EQ(0, ReadTripletFileString("/dev/zero", &patches, "RGB_R", "RGB_G", "RGB_B"));
+
+    struct Case {
+        std::string head, data;
+        std::vector<std::vector<double>> want;
+    };
+    const std::vector<Case> cases = {
+        {"x\nSAMPLE_ID RGB_R RGB_G RGB_B\n", "BEGIN_DATA\n1 2 3 4\n", {{2, 3, 4}}},
+        {"PATCH_HEADER\n", "PATCH_DATA\n1 2 3\n", {{1, 2, 3}}},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        for (const std::uint64_t start : {k_maxSearchBytes - 1, k_maxSearchBytes}) {
+            SCOPED_TRACE(c.head + std::to_string(start));
+            // Comment lines of 4096 bytes fill the file up to the line that opens the data.
+            std::string text = c.head;
+            while (text.size() < start)
+                text += std::string(std::min<std::size_t>(4095, start - text.size() - 1), '#') + "\n";
+            ASSERT_EQ(start, text.size());
+            EXPECT_EQ(start < k_maxSearchBytes ? c.want : std::vector<std::vector<double>>{},
+                      Read(dir, text + c.data, start < k_maxSearchBytes ? 1 : 0));
+        }
+    }
+}
+
 TEST(PatchTableWrite, WritesPercentLfLines)
 {
     TempDir dir;

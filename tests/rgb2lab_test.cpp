@@ -116,6 +116,11 @@ TEST_F(Rgb2LabRun, AFailedStageLogsOneErrorAndExitsTwo)
         {"chart.txt", "missing.txt",
          "Reading RGB reference values...\nReading Lab measurement values...\nReading RGB target values...\n"
          "Error: Could not read target RGB values from 'missing.txt'.\n"},
+        {"/dev/zero", "targets.txt",
+         "Reading RGB reference values...\nError: Could not read RGB reference values from '/dev/zero'.\n"},
+        {"chart.txt", "/dev/zero",
+         "Reading RGB reference values...\nReading Lab measurement values...\nReading RGB target values...\n"
+         "Error: Could not read target RGB values from '/dev/zero'.\n"},
         {"chart.txt", "outside.txt", k_stages + k_grid2 + interpolate},
         {"nogrid.txt", "targets.txt", k_stages + interpolate},
         {"sub/chart.txt", "targets.txt",
@@ -136,6 +141,16 @@ TEST_F(Rgb2LabRun, AFailedStageLogsOneErrorAndExitsTwo)
         EXPECT_EQ("earlier\n", Read("out"));
     }
     EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(File("sub")), {}));
+}
+
+TEST_F(Rgb2LabRun, ReadsTargetsFromAPipe)
+{
+    Write("chart.txt", k_tripletChart);
+    const auto r = testutil::Run("/bin/sh", {"-c", "printf '50 25 100\\n' | \"$0\" -m chart.txt -t /dev/stdin", RGB2LAB_EXE},
+                                 m_dir.path());
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(k_stages + k_grid2 + k_writing + k_success, r.out);
+    EXPECT_EQ("50.000000\t25.000000\t100.000000\n", Read("out"));
 }
 
 TEST_F(Rgb2LabRun, A5202ChartWhosePreprocessingGivesUpLeavesTheDiagonalUnmeasured)

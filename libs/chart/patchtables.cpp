@@ -4,6 +4,7 @@
 #include "numbertext.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -25,12 +26,22 @@ bool StartsWith(const char* line, std::string_view prefix)
     return std::strncmp(line, prefix.data(), prefix.size()) == 0;
 }
 
-// Reads the next line, or the next k_maxPieceChars piece of a longer one, into `buffer`
-// (k_lineBufferSize bytes), as fgets does: the newline stays, a NUL byte ends the text the
-// callers see. False at once when the end of the file was reached before, and when nothing
-// is left to read (end of file or a read error).
-bool ReadNextLine(FILE* stream, char* buffer)
+// An open table: its file, the line buffer (k_lineBufferSize bytes) and the bytes taken
+// from the file so far, NUL bytes included.
+struct LineInput {
+    FILE* file = nullptr;
+    char* line = nullptr;
+    std::uint64_t bytesRead = 0;
+};
+
+// Reads the next line, or the next k_maxPieceChars piece of a longer one, into in.line, as
+// fgets does: the newline stays, a NUL byte ends the text the callers see. False at once when
+// the end of the file was reached before, and when nothing is left to read (end of file or a
+// read error).
+bool ReadNextLine(LineInput& in)
 {
+    FILE* const stream = in.file;
+    char* const buffer = in.line;
     if (std::feof(stream))
         return false;
     std::size_t n = 0;
@@ -53,7 +64,15 @@ bool ReadNextLine(FILE* stream, char* buffer)
             ungetc(c, stream);
     }
     buffer[n] = '\0';
+    in.bytesRead += n;
     return n > 0 && !std::ferror(stream);
+}
+
+// The next line of the search for the data block: false at end of file, and once the
+// search has taken k_maxSearchBytes of input.
+bool ReadNextSearchedLine(LineInput& in)
+{
+    return in.bytesRead < k_maxSearchBytes && ReadNextLine(in);
 }
 
 // Three numbers at the start of `line`, each after optional white space, converted as
@@ -73,10 +92,10 @@ bool ScanTriplet(const char* line, Color3* out)
 
 // Appends every further line that starts with three numbers; stops at the first that does
 // not, or at end of file.
-void ReadTripletLines(FILE* file, char* line, std::vector<Color3>* patches)
+void ReadTripletLines(LineInput& in, std::vector<Color3>* patches)
 {
     Color3 patch;
-    while (ReadNextLine(file, line) && ScanTriplet(line, &patch))
+    while (ReadNextLine(in) && ScanTriplet(in.line, &patch))
         patches->push_back(patch);
 }
 
@@ -124,12 +143,14 @@ RowResult ReadDataRow(char* line, const int positions[3], std::vector<double>& v
 }
 
 // The column layout, from the line after the first: returns false when the file ends before
-// "BEGIN_DATA", when a name has no column by then, or on a row too short for a column.
-bool ReadColumnLayout(FILE* file, char* line, const char* const names[3], std::vector<Color3>* patches)
+// "BEGIN_DATA" or the search for it gives up, when a name has no column by then, or on a row
+// too short for a column.
+bool ReadColumnLayout(LineInput& in, const char* const names[3], std::vector<Color3>* patches)
 {
+    char* const line = in.line;
     int positions[3] = {-1, -1, -1};
     for (;;) {
-        if (!ReadNextLine(file, line))
+        if (!ReadNextSearchedLine(in))
             return false;
         // "BEGIN_DATA_FORMAT" also begins with "BEGIN_DATA", so it is tested first.
         if (StartsWith(line, "BEGIN_DATA_FORMAT"))
@@ -146,7 +167,7 @@ bool ReadColumnLayout(FILE* file, char* line, const char* const names[3], std::v
 
     std::vector<double> values;
     Color3 patch;
-    while (ReadNextLine(file, line)) {
+    while (ReadNextLine(in)) {
         switch (ReadDataRow(line, positions, values, &patch)) {
         case RowResult::Patch:
             patches->push_back(patch);
@@ -176,25 +197,26 @@ int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const 
     // Fewer, larger reads; the lines handed out are the same.
     std::setvbuf(file.get(), nullptr, _IOFBF, k_readBufferSize);
     std::unique_ptr<char[]> line(new char[k_lineBufferSize]);
-    if (!ReadNextLine(file.get(), line.get()))
+    LineInput in{file.get(), line.get()};
+    if (!ReadNextLine(in))
         return 0;
 
     Color3 first;
-    if (ScanTriplet(line.get(), &first)) {
+    if (ScanTriplet(in.line, &first)) {
         patches->push_back(first);
-        ReadTripletLines(file.get(), line.get(), patches);
+        ReadTripletLines(in, patches);
         return 1;
     }
-    if (StartsWith(line.get(), "PATCH_HEADER")) {
+    if (StartsWith(in.line, "PATCH_HEADER")) {
         do {
-            if (!ReadNextLine(file.get(), line.get()))
+            if (!ReadNextSearchedLine(in))
                 return 0;
-        } while (!StartsWith(line.get(), "PATCH_DATA"));
-        ReadTripletLines(file.get(), line.get(), patches);
+        } while (!StartsWith(in.line, "PATCH_DATA"));
+        ReadTripletLines(in, patches);
         return 1;
     }
     const char* const names[3] = {firstName, secondName, thirdName};
-    if (!ReadColumnLayout(file.get(), line.get(), names, patches)) {
+    if (!ReadColumnLayout(in, names, patches)) {
         patches->clear();
         return 0;
     }

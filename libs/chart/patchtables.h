@@ -15,6 +15,7 @@
 #include "color3.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,11 @@
 // carriage return and a newline) always stays with the piece it ends, so a line of any
 // length leaves the following lines to be read from their own start.
 inline constexpr std::size_t k_maxPieceChars = 8190;
+
+// Input searched for the start of the data (the line beginning "PATCH_DATA" or "BEGIN_DATA"):
+// a table whose data block does not begin within this many bytes is refused, so that an
+// endless stream such as /dev/zero ends the read. Pipes and /dev/stdin are read as files are.
+inline constexpr std::uint64_t k_maxSearchBytes = std::uint64_t(64) << 20;
 
 // Reads the triplets of `path` into `patches` (cleared first). The three names choose the
 // columns of the column layout. Returns 1 on success, 0 on failure; after a failure
