@@ -46,6 +46,9 @@ TEST(PatchTableRead, ReadsEachLayoutAndRefusesMalformedTables)
         {"columns rounded to single precision, a name reading 0, a row of three fields ending the block",
          k_header + "1\tA1\t0.1\t2\t3\t4\t5\t6\n2 B1 B1 8 9 10 11 12\n3 C1 1\n4 D1 1 1 1 1 1 1\n", 1,
          {{static_cast<float>(0.1), 2, 3}, {0, 8, 9}}},
+        {"decimal commas; a comma in any other field ends the number",
+         k_header + "1 A 0,5 -2,25 +51,2872 1 1 1\n2 B 1,2,3 1,5e2 ,5 1 1 1\n3 C 7 8 9,75\r\n", 1,
+         {{0.5, -2.25, static_cast<float>(51.2872)}, {1, 1, 0}, {7, 8, 9.75}}},
         {"CR-LF endings", "CTI3\r\nBEGIN_DATA_FORMAT\r\nSAMPLE_ID NAME RGB_R RGB_G RGB_B\r\n"
                           "BEGIN_DATA\r\n1 A 4 5 6\r\n2 B 7 8 9 \r\n\r\n3 C 1 1 1\r\n", 1, {{4, 5, 6}, {7, 8, 9}}},
         {"SampleID header, first occurrence of a name kept",

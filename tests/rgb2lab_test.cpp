@@ -72,6 +72,31 @@ TEST_F(Rgb2LabRun, ConvertsTheBundledCharts)
     EXPECT_EQ(oneRun + oneRun, Read("log.txt"));
 }
 
+// Tab-separated and with CR-LF endings too, as spreadsheet exports write them.
+TEST_F(Rgb2LabRun, DecimalCommasGiveTheSameOutAsPoints)
+{
+    const std::string points = ReadFile(Data("chart17-srgb.ti3"));
+    const std::size_t data = points.find("BEGIN_DATA\n");
+    std::string commas;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const char c = points[i];
+        if (c == '\n')
+            commas += "\r\n";
+        else if (i > data && c == '.')
+            commas += ',';
+        else if (i > data && c == ' ')
+            commas += '\t';
+        else
+            commas += c;
+    }
+    Write("chart.ti3", commas);
+    Write("targets.txt", ReadFile(Data("targets1000.txt")));
+    const auto r = Run({"-m", "chart.ti3", "-t", "targets.txt"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(k_stages + k_grid17 + k_writing + k_success, r.out);
+    EXPECT_EQ(ReadFile(Data("chart17-srgb.out")), Read("out"));
+}
+
 TEST_F(Rgb2LabRun, RefusedCommandLinesLogNothing)
 {
     struct Case {

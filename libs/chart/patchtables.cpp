@@ -120,17 +120,50 @@ void ReadHeaderLine(char* line, const char* const names[3], int positions[3])
     }
 }
 
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The comma of a field written with a decimal comma: an optional sign, digits, one comma and
+// digits, followed by nothing but white space (a CR-LF's carriage return). Null for any
+// other field.
+char* DecimalComma(char* field)
+{
+    char* p = field;
+    if (*p == '+' || *p == '-')
+        ++p;
+    const char* const integer = p;
+    while (IsDigit(*p))
+        ++p;
+    if (p == integer || *p != ',')
+        return nullptr;
+    char* const comma = p++;
+    const char* const fraction = p;
+    while (IsDigit(*p))
+        ++p;
+    if (p == fraction)
+        return nullptr;
+    while (std::isspace(static_cast<unsigned char>(*p)))
+        ++p;
+    return *p == '\0' ? comma : nullptr;
+}
+
 enum class RowResult { Patch, EndOfBlock, TooShort };
 
-// A data row: every field converted as strtod does, unchecked (a name such as A1 reads 0.0).
+// A data row: every field converted as strtod does, unchecked (a name such as A1 reads 0.0),
+// a field written with a decimal comma read as the same number written with a point.
 // Three fields or fewer end the block. The chosen values are rounded to single precision.
 RowResult ReadDataRow(char* line, const int positions[3], std::vector<double>& values, Color3* out)
 {
     values.clear();
     char* save = nullptr;
     for (char* field = strtok_r(line, k_separators, &save); field;
-         field = strtok_r(nullptr, k_separators, &save))
+         field = strtok_r(nullptr, k_separators, &save)) {
+        if (char* comma = DecimalComma(field))
+            *comma = '.';
         values.push_back(ParseDouble(field, nullptr));
+    }
     if (values.size() <= 3)
         return RowResult::EndOfBlock;
     for (int n = 0; n < 3; ++n) {

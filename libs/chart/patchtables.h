@@ -31,7 +31,9 @@ inline constexpr std::size_t k_maxPieceChars = 8190;
 inline constexpr std::uint64_t k_maxSearchBytes = std::uint64_t(64) << 20;
 
 // Reads the triplets of `path` into `patches` (cleared first). The three names choose the
-// columns of the column layout. Returns 1 on success, 0 on failure; after a failure
+// columns of the column layout; there a field of the form digits, one comma, digits (with an
+// optional sign and nothing else but trailing white space) is a number written with a
+// decimal comma, so "51,2872" reads as 51.2872 exactly as "51.2872" does. Returns 1 on success, 0 on failure; after a failure
 // `patches` is empty. An empty list can be a success: the caller checks the count.
 int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const char* firstName,
                           const char* secondName, const char* thirdName);
