@@ -141,6 +141,9 @@ TEST_F(Rgb2LabRun, AFailedStageLogsOneErrorAndExitsTwo)
         {"chart.txt", "missing.txt",
          "Reading RGB reference values...\nReading Lab measurement values...\nReading RGB target values...\n"
          "Error: Could not read target RGB values from 'missing.txt'.\n"},
+        {"forged\nError: x\x1b[0m\t\r\x7f\x01\\n \u00e9.txt", "targets.txt",
+         "Reading RGB reference values...\nError: Could not read RGB reference values from "
+         "'forged\\nError: x\\x1b[0m\\t\\r\\x7f\\x01\\n \u00e9.txt'.\n"},
         {"/dev/zero", "targets.txt",
          "Reading RGB reference values...\nError: Could not read RGB reference values from '/dev/zero'.\n"},
         {"chart.txt", "/dev/zero",
@@ -166,6 +169,37 @@ TEST_F(Rgb2LabRun, AFailedStageLogsOneErrorAndExitsTwo)
         EXPECT_EQ("earlier\n", Read("out"));
     }
     EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(File("sub")), {}));
+}
+
+// Given by name, through a hard link or through a symbolic link, an input that is also the
+// output file is left as it was and the write stage fails.
+TEST_F(Rgb2LabRun, NeverOverwritesAnInput)
+{
+    const std::string failed = k_stages + k_grid2 + k_writing + "Error: Failed to write derived LAB values!\n";
+    const std::vector<std::vector<std::string>> cases = {
+        {"-m", "chart.txt", "-t", "out"},
+        {"-m", "out", "-t", "targets.txt"},
+        {"-m", "chart.txt", "-t", "hardlink"},
+        {"-m", "symlink", "-t", "targets.txt"},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        SCOPED_TRACE(args[1] + " " + args[3]);
+        std::filesystem::remove(File("out"));
+        std::filesystem::remove(File("hardlink"));
+        std::filesystem::remove(File("symlink"));
+        Write("chart.txt", k_tripletChart);
+        Write("targets.txt", "50 50 50\n");
+        if (args[1] == "out" || args[1] == "symlink")
+            Write("out", k_tripletChart);
+        else
+            Write("out", "50 50 50\n");
+        std::filesystem::create_hard_link(File("out"), File("hardlink"));
+        std::filesystem::create_symlink("out", File("symlink"));
+        const auto r = Run(args);
+        EXPECT_EQ(2, r.status);
+        EXPECT_EQ(failed + k_failure, r.out);
+        EXPECT_EQ(args[1] == "out" || args[1] == "symlink" ? k_tripletChart : "50 50 50\n", Read("out"));
+    }
 }
 
 TEST_F(Rgb2LabRun, ReadsTargetsFromAPipe)
