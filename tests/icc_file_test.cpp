@@ -337,14 +337,18 @@ TEST(IccFile, WriteFileReplacesTheFileWholeOrNotAtAll)
     Bytes expected;
     ASSERT_TRUE(profile && profile->WriteToMemory(expected));
     testutil::WriteFile(path, "old");
+    // A symbolic link planted at "<path>.tmp" is neither followed nor replaced.
+    testutil::WriteFile(dir.file("victim"), "victim");
+    std::filesystem::create_symlink(dir.file("victim"), path + ".tmp");
     ASSERT_TRUE(profile->WriteFile(path.c_str()));
     EXPECT_EQ(Load(path), expected);
+    EXPECT_TRUE(testutil::ReadFile(dir.file("victim")) == "victim" && std::filesystem::is_symlink(path + ".tmp"));
     ProfilePtr back(ICC_CPP_Profile::ReadFile(path.c_str()));
     ASSERT_TRUE(back && back->GetTags().size() == profile->GetTags().size());
     // An empty curve cannot be encoded: it fails the write and leaves the file as it was.
     profile->AddTag(new ICC_CPP_curve_Tag);
     EXPECT_FALSE(profile->WriteFile(path.c_str()) || back->WriteFile(dir.file("missing/out.icc").c_str()));
     EXPECT_EQ(Load(path), expected);
-    EXPECT_FALSE(testutil::FileExists(path + ".tmp"));
+    EXPECT_EQ(3, std::distance(std::filesystem::directory_iterator(dir.path()), {}));
     EXPECT_EQ(ICC_CPP_Profile::ReadFile(dir.file("none.icc").c_str()), nullptr);
 }

@@ -227,6 +227,20 @@ TEST_F(Rgb2LabRun, SaysOnceOnStandardErrorWhenLogTxtCannotBeWritten)
     }
 }
 
+// The limit (512 bytes) is below the size of out: the write fails, and the run says so.
+TEST_F(Rgb2LabRun, AFileSizeLimitFailsTheWriteStage)
+{
+    Write("chart17.ti3", ReadFile(Data("chart17-srgb.ti3")));
+    Write("targets.txt", ReadFile(Data("targets1000.txt")));
+    Write("out", "earlier\n");
+    const auto r = testutil::Run(
+        "/bin/sh", {"-c", "ulimit -f 1 && exec \"$0\" -m chart17.ti3 -t targets.txt", RGB2LAB_EXE}, m_dir.path());
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ(k_stages + k_grid17 + k_writing + "Error: Failed to write derived LAB values!\n" + k_failure, r.out);
+    EXPECT_EQ("earlier\n", Read("out"));
+    EXPECT_EQ(4, std::distance(std::filesystem::directory_iterator(m_dir.path()), {}));  // log.txt beside the three
+}
+
 TEST_F(Rgb2LabRun, ReadsTargetsFromAPipe)
 {
     Write("chart.txt", k_tripletChart);
