@@ -18,6 +18,35 @@ constexpr std::size_t k_readBufferSize = std::size_t(1) << 16;
 // Field separators of the column layout; a run of them counts as one.
 constexpr const char* k_separators = " \t\n";
 
+// The lines of one table, piece by piece as ReadNextLine hands them out, with the number of
+// the physical line each piece starts (from 1) and, for the column layout, where each patch's
+// sample id goes. A table read without provenance records nothing.
+struct LineSource {
+    FILE* file;
+    char* line;
+    TripletTable* provenance;
+    std::size_t number = 0;
+    bool lineEnded = true;
+
+    bool Next()
+    {
+        if (!ReadNextLine(file, line))
+            return false;
+        if (provenance) {
+            number += lineEnded ? 1 : 0;
+            const std::size_t length = std::strlen(line);
+            lineEnded = length > 0 && line[length - 1] == '\n';
+        }
+        return true;
+    }
+    void Add(std::vector<Color3>* patches, const Color3& patch)
+    {
+        patches->push_back(patch);
+        if (provenance)
+            provenance->lines.push_back(number);
+    }
+};
+
 bool StartsWith(const char* line, std::string_view prefix)
 {
     return std::strncmp(line, prefix.data(), prefix.size()) == 0;
@@ -40,11 +69,11 @@ bool ScanTriplet(const char* line, Color3* out)
 
 // Appends every further line that starts with three numbers; stops at the first that does
 // not, or at end of file.
-void ReadTripletLines(FILE* file, char* line, std::vector<Color3>* patches)
+void ReadTripletLines(LineSource& lines, std::vector<Color3>* patches)
 {
     Color3 patch;
-    while (ReadNextLine(file, line) && ScanTriplet(line, &patch))
-        patches->push_back(patch);
+    while (lines.Next() && ScanTriplet(lines.line, &patch))
+        lines.Add(patches, patch);
 }
 
 // A header line: each field, with trailing white space (a CR-LF's carriage return too)
@@ -72,13 +101,18 @@ enum class RowResult { Patch, EndOfBlock, TooShort };
 
 // A data row: every field converted as strtod does, unchecked (a name such as A1 reads 0.0).
 // Three fields or fewer end the block. The chosen values are rounded to single precision.
-RowResult ReadDataRow(char* line, const int positions[3], std::vector<double>& values, Color3* out)
+// `firstField`, when not null, receives the row's first field as written (its sample id).
+RowResult ReadDataRow(char* line, const int positions[3], std::vector<double>& values, Color3* out,
+                      std::string_view* firstField)
 {
     values.clear();
     char* save = nullptr;
     for (char* field = strtok_r(line, k_separators, &save); field;
-         field = strtok_r(nullptr, k_separators, &save))
+         field = strtok_r(nullptr, k_separators, &save)) {
+        if (firstField && values.empty())
+            *firstField = field;
         values.push_back(ParseDouble(field, nullptr));
+    }
     if (values.size() <= 3)
         return RowResult::EndOfBlock;
     for (int n = 0; n < 3; ++n) {
@@ -92,11 +126,12 @@ RowResult ReadDataRow(char* line, const int positions[3], std::vector<double>& v
 
 // The column layout, from the line after the first: returns false when the file ends before
 // "BEGIN_DATA", when a name has no column by then, or on a row too short for a column.
-bool ReadColumnLayout(FILE* file, char* line, const char* const names[3], std::vector<Color3>* patches)
+bool ReadColumnLayout(LineSource& lines, const char* const names[3], std::vector<Color3>* patches)
 {
+    char* const line = lines.line;
     int positions[3] = {-1, -1, -1};
     for (;;) {
-        if (!ReadNextLine(file, line))
+        if (!lines.Next())
             return false;
         // "BEGIN_DATA_FORMAT" also begins with "BEGIN_DATA", so it is tested first.
         if (StartsWith(line, "BEGIN_DATA_FORMAT"))
@@ -113,10 +148,14 @@ bool ReadColumnLayout(FILE* file, char* line, const char* const names[3], std::v
 
     std::vector<double> values;
     Color3 patch;
-    while (ReadNextLine(file, line)) {
-        switch (ReadDataRow(line, positions, values, &patch)) {
+    std::string_view id;
+    std::string_view* const wantId = lines.provenance ? &id : nullptr;
+    while (lines.Next()) {
+        switch (ReadDataRow(line, positions, values, &patch, wantId)) {
         case RowResult::Patch:
-            patches->push_back(patch);
+            lines.Add(patches, patch);
+            if (wantId)
+                lines.provenance->sampleIds.emplace_back(id);
             break;
         case RowResult::EndOfBlock:
             return true;
@@ -127,9 +166,37 @@ bool ReadColumnLayout(FILE* file, char* line, const char* const names[3], std::v
     return true;
 }
 
+// The reader on an open stream, from its first line; `provenance` may be null.
+int ReadTriplets(FILE* file, const char* const names[3], std::vector<Color3>* patches, TripletTable* provenance)
+{
+    std::unique_ptr<char[]> buffer(new char[k_lineBufferSize]);
+    LineSource lines{file, buffer.get(), provenance};
+    if (!lines.Next())
+        return 0;
+
+    Color3 first;
+    if (ScanTriplet(lines.line, &first)) {
+        lines.Add(patches, first);
+        ReadTripletLines(lines, patches);
+        return 1;
+    }
+    if (StartsWith(lines.line, "PATCH_HEADER")) {
+        do {
+            if (!lines.Next())
+                return 0;
+        } while (!StartsWith(lines.line, "PATCH_DATA"));
+        ReadTripletLines(lines, patches);
+        return 1;
+    }
+    if (!ReadColumnLayout(lines, names, patches)) {
+        patches->clear();
+        return 0;
+    }
+    return 1;
+}
+
 // The writer formats whole lines into one buffer and hands it to the file when full.
 constexpr std::size_t k_writeBufferSize = std::size_t(1) << 20;
-constexpr std::size_t k_maxLineChars = 3 * k_maxFixed6Chars + 3;
 
 }  // namespace
 
@@ -149,30 +216,31 @@ int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const 
         return 0;
     // Fewer, larger reads; the lines handed out are the same.
     std::setvbuf(file.get(), nullptr, _IOFBF, k_readBufferSize);
-    std::unique_ptr<char[]> line(new char[k_lineBufferSize]);
-    if (!ReadNextLine(file.get(), line.get()))
-        return 0;
-
-    Color3 first;
-    if (ScanTriplet(line.get(), &first)) {
-        patches->push_back(first);
-        ReadTripletLines(file.get(), line.get(), patches);
-        return 1;
-    }
-    if (StartsWith(line.get(), "PATCH_HEADER")) {
-        do {
-            if (!ReadNextLine(file.get(), line.get()))
-                return 0;
-        } while (!StartsWith(line.get(), "PATCH_DATA"));
-        ReadTripletLines(file.get(), line.get(), patches);
-        return 1;
-    }
     const char* const names[3] = {firstName, secondName, thirdName};
-    if (!ReadColumnLayout(file.get(), line.get(), names, patches)) {
-        patches->clear();
+    return ReadTriplets(file.get(), names, patches, nullptr);
+}
+
+int ReadTripletStream(FILE* stream, TripletTable* table, const char* firstName, const char* secondName,
+                      const char* thirdName)
+{
+    *table = TripletTable();
+    const char* const names[3] = {firstName, secondName, thirdName};
+    if (ReadTriplets(stream, names, &table->patches, table) == 0) {
+        *table = TripletTable();
         return 0;
     }
     return 1;
+}
+
+char* FormatTripletLine(char* out, const Color3& triplet)
+{
+    out = FormatFixed6(out, triplet.c[0]);
+    *out++ = '\t';
+    out = FormatFixed6(out, triplet.c[1]);
+    *out++ = '\t';
+    out = FormatFixed6(out, triplet.c[2]);
+    *out++ = '\n';
+    return out;
 }
 
 int WriteTabDelimitedTriplets(const char* path, const std::vector<Color3>& triplets)
@@ -187,17 +255,11 @@ int WriteTabDelimitedTriplets(const char* path, const std::vector<Color3>& tripl
     bool ok = true;
     for (std::size_t i = 0; ok && i < triplets.size(); ++i) {
         // Room for one more line of three values is always left at the end of the buffer.
-        if (static_cast<std::size_t>(p - begin) > k_writeBufferSize - k_maxLineChars) {
+        if (static_cast<std::size_t>(p - begin) > k_writeBufferSize - k_maxTripletLineChars) {
             ok = file.Write(begin, static_cast<std::size_t>(p - begin));
             p = begin;
         }
-        const Color3& t = triplets[i];
-        p = FormatFixed6(p, t.c[0]);
-        *p++ = '\t';
-        p = FormatFixed6(p, t.c[1]);
-        *p++ = '\t';
-        p = FormatFixed6(p, t.c[2]);
-        *p++ = '\n';
+        p = FormatTripletLine(p, triplets[i]);
     }
     ok = ok && file.Write(begin, static_cast<std::size_t>(p - begin));
     return (ok && file.Commit()) ? 1 : 0;
