@@ -233,10 +233,15 @@ void Argparser::SetHelpString(std::string text)
     m_helpString = std::move(text);
 }
 
+void Argparser::SetOutput(FILE* stream)
+{
+    m_out = stream ? stream : stdout;
+}
+
 bool Argparser::Invalid(const std::string& argument, const char* reason)
 {
     g_errString = reason;
-    std::printf(k_fmtInvalid, argument.c_str(), reason);
+    std::fprintf(m_out, k_fmtInvalid, argument.c_str(), reason);
     PrintHelp();
     return false;
 }
@@ -253,13 +258,13 @@ bool Argparser::Process()
             continue;
         ArgparserOption*& slot = shortNames[static_cast<unsigned char>(option->shortName)];
         if (slot)
-            std::printf(k_fmtDuplicateShort, option->shortName);
+            std::fprintf(m_out, k_fmtDuplicateShort, option->shortName);
         else
             slot = option.get();
     }
     for (auto& option : m_options)
         if (!longNames.emplace(option->longName, option.get()).second)
-            std::printf(k_fmtDuplicateLong, option->longName.c_str());
+            std::fprintf(m_out, k_fmtDuplicateLong, option->longName.c_str());
 
     g_errString = "";
     for (auto& option : m_options)
@@ -336,7 +341,7 @@ bool Argparser::Process()
                                 : mode == ExpectString ? k_fmtMissingString
                                                        : nullptr;
     if (missingFormat) {
-        std::printf(missingFormat, m_args.back().c_str());
+        std::fprintf(m_out, missingFormat, m_args.back().c_str());
         return false;
     }
 
@@ -345,9 +350,9 @@ bool Argparser::Process()
         if (!option->required || option->seen)
             continue;
         if (option->shortName != 0)
-            std::printf(k_fmtRequiredShort, option->shortName, option->longName.c_str());
+            std::fprintf(m_out, k_fmtRequiredShort, option->shortName, option->longName.c_str());
         else
-            std::printf(k_fmtRequiredLong, option->longName.c_str());
+            std::fprintf(m_out, k_fmtRequiredLong, option->longName.c_str());
         missingRequired = true;
     }
     if (missingRequired) {
@@ -401,9 +406,9 @@ void Argparser::PrintHelp()
         text += Annotation(*option);
         text += '\n';
     }
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fwrite(text.data(), 1, text.size(), m_out);
     if (!m_helpString.empty())
-        std::printf(k_fmtHelpString, m_helpString.c_str());
+        std::fprintf(m_out, k_fmtHelpString, m_helpString.c_str());
 }
 
 }  // namespace ns_Argparser
