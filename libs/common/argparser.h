@@ -142,7 +142,10 @@ public:
     void PrintHelp();
 
 private:
+    // Prints the "Invalid" message and the usage text; returns false.
     bool Invalid(const std::string& argument, const char* reason);
+    // Names every required option the command line left out; true when there was one.
+    bool ReportMissingRequired();
 
     std::vector<std::string> m_args;  // own copy of argv; element 0 is the program path
     std::string m_argUsage;
