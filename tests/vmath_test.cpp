@@ -44,15 +44,15 @@ TEST(VmathMatrix, InverseAndProducts)
         matrix_invert_4(inv, inv);  // in place
         ExpectNear(k_identity, mul(inv, m), 16);
     }
-    // A 3x3 of determinant 1 inverts to its adjugate; singular matrices (a zero bottom row,
-    // all zeros) invert to all zeros.
+    // A 3x3 of determinant 2 inverts to half its adjugate; singular matrices (a zero bottom
+    // row, all zeros) invert to all zeros.
     Matrix4 t, s;
-    Matrix3 a{{2, 3, 1, 1, 2, 1, 1, 1, 1}}, zero;
+    Matrix3 a{{2, 3, 1, 1, 2, 1, 1, 1, 2}}, zero;
     s.m[0] = s.m[5] = s.m[10] = 1.0f;
     matrix_invert_3(a, a);
     matrix_invert_3(zero, zero);
     matrix_invert_4(s, s);
-    ExpectNear(Matrix3{{1, -2, 1, 0, 1, -1, -1, 1, 1}}, a, 9);
+    ExpectNear(Matrix3{{1.5f, -2.5f, 0.5f, -0.5f, 1.5f, -0.5f, -0.5f, 0.5f, 0.5f}}, a, 9);
     ExpectNear(Matrix3(), zero, 9, 0.0f);
     ExpectNear(Matrix4(), s, 16, 0.0f);
 
@@ -86,8 +86,9 @@ TEST(VmathMatrix, ArrayFunctionsKnownAnswers)
         m.m[i] = float(i + 1);
     matrix_transpose_4(t, m);
     ExpectNear(Matrix4{{1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 4, 8, 12, 16}}, t, 16, 0.0f);
-    t.copy(m);
-    ExpectNear(m, t, 16, 0.0f);
+    Matrix4 copy;
+    copy.copy(m);
+    ExpectNear(m, copy, 16, 0.0f);
     matrix_multiply_4_vec_3(v, m, Vec3(1, -1, 2));  // a point: the last column is added
     ExpectNear(Vec3(9, 21, 33), v, 3, 0.0f);
     matrix_transform_linear(v, m, Vec3(1, -1, 2));  // a direction: it is not
@@ -100,7 +101,8 @@ TEST(VmathProjection, KnownMatricesAndLookAt)
     matrix_frustum_4(m, -1, 1, -1, 1, 1, 10);
     const float frustum[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -11.0f / 9, -20.0f / 9, 0, 0, -1, 0};
     ExpectNear(frustum, m, 16, 1e-6f);
-    matrix_perspective_4(p, 90, 1, 1, 10);
+    matrix_perspective_4(p, 90, 1, 2, 10);  // the window at distance 2 is 4 wide
+    matrix_frustum_4(m, -2, 2, -2, 2, 2, 10);
     ExpectNear(m, p, 16);
     // Equal bounds zero the elements built from them instead of making them infinite.
     matrix_frustum_4(m, 1, 1, 2, 2, 3, 3);
@@ -110,8 +112,8 @@ TEST(VmathProjection, KnownMatricesAndLookAt)
     matrix_frustum_4(m, -1, 1, -1, 1, 1, 10, 0.5, -1.0, 4, 8);
     matrix_frustum_4(p, -1.25f, 0.75f, -0.75f, 1.25f, 1, 10);
     ExpectNear(p, m, 16, 0.0f);
-    matrix_perspective_4(m, 90, 2, 1, 10, 0.5, -1.0, 4, 8);
-    matrix_frustum_4(p, -2.5f, 1.5f, -0.75f, 1.25f, 1, 10);
+    matrix_perspective_4(m, 90, 2, 2, 10, 0.5, -1.0, 4, 8);
+    matrix_frustum_4(p, -5, 3, -1.5f, 2.5f, 2, 10);
     ExpectNear(p, m, 16, 1e-6f);
     matrix_ortho_4(m, -1, 3, -2, 2, 1, 5);
     const float ortho[16] = {0.5f, 0, 0, -0.5f, 0, 0.5f, 0, 0, 0, 0, 0.5f, -1.5f, 0, 0, 0, 1};
@@ -121,14 +123,16 @@ TEST(VmathProjection, KnownMatricesAndLookAt)
     const float lookAt[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, -5, 0, 0, 0, 1};
     ExpectNear(lookAt, m, 16, 0.0f);
     // Elsewhere the eye still goes to the origin and the centre onto -z.
-    matrix_lookat_4(m, Vec3(3, -2, 7), Vec3(-1, 4, 2), Vec3(0, 0, 1));
+    matrix_lookat_4(m, Vec3(3, -2, 7), Vec3(-1, 4, 2), Vec3(0.3f, 0.2f, 1));
     ExpectNear(Vec4(0, 0, 0, 1), mul(m, Vec4(3, -2, 7, 1)), 4);
     ExpectNear(Vec4(0, 0, -std::sqrt(77.0f), 1), mul(m, Vec4(-1, 4, 2, 1)), 4);
 }
 
 TEST(VmathVector, KnownAnswers)
 {
-    EXPECT_EQ(normalize(Vec4(0.000001f, 0, 0, 0)).v[0], 0.000001f);
+    // The shortest vector left alone, and one just longer.
+    EXPECT_EQ(normalize(Vec4(0.00001f, 0, 0, 0)).v[0], 0.00001f);
+    EXPECT_EQ(normalize(Vec4(0, 0, 0, 0.0000101f)).v[3], 1.0f);
     EXPECT_EQ(normalize(Vec4(NAN, 1, 1, 1)).v[1], 1.0f);
     Vec4 w(1, -2, 2, 4);
     vector_normalize_4(w);
@@ -219,11 +223,12 @@ TEST(VmathQuat, ProductsRotationsAndSlerp)
     ExpectNear(Quat(0, 0, -1, 0), q, 4, 0.0f);
     quat_mult_4(q, Quat(1, 2, 3, 4), Quat(5, 6, 7, 8));
     ExpectNear(Quat(24, 48, 48, -6), q, 4, 0.0f);
+    ExpectNear(Quat(0.5f, 1, 1.5f, 2), Quat(1, 2, 3, 4) / 2, 4, 0.0f);
     quat_conj_4(q, q);
     ExpectNear(Quat(-24, -48, -48, -6), q, 4, 0.0f);
 
     // Along the arc from 20 to 100 degrees, t = 1.5 going on past the end.
-    const float axis[3] = {0, 0.6f, 0.8f};
+    const float axis[3] = {0.48f, 0.6f, 0.64f};
     const Quat from = RotationQuat(axis, 20), to = RotationQuat(axis, 100);
     for (auto [t, degrees] : {std::pair{0.0f, 20.0f}, {0.5f, 60.0f}, {1.0f, 100.0f}, {1.5f, 140.0f}}) {
         SCOPED_TRACE(t);
