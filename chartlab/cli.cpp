@@ -9,9 +9,10 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <unistd.h>
+#include <new>
 
 namespace chartlab {
 
@@ -34,24 +35,20 @@ bool ReadColumns(const std::string& path, const char* const names[3], std::vecto
     return ReadTripletFileString(path, patches, names[0], names[1], names[2]) == 1;
 }
 
-// The parser prints with printf; for the duration of Process its standard output is a
-// temporary file, whose text the caller then routes.
+// Runs the parser with its messages and usage text gathered in memory, for the caller to route.
 bool ProcessHoldingOutput(ns_Argparser::Argparser& parser, std::string* text)
 {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> held(std::tmpfile(), std::fclose);
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* held = open_memstream(&buffer, &size);
     if (!held)
-        return parser.Process();
-    std::fflush(stdout);
-    const int saved = dup(1);
-    dup2(fileno(held.get()), 1);
+        throw std::bad_alloc();
+    parser.SetOutput(held);
     const bool accepted = parser.Process();
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    std::rewind(held.get());
-    char block[4096];
-    for (std::size_t n; (n = std::fread(block, 1, sizeof block, held.get())) > 0;)
-        text->append(block, n);
+    parser.SetOutput(nullptr);
+    std::fclose(held);
+    text->assign(buffer, size);
+    std::free(buffer);
     return accepted;
 }
 

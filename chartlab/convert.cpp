@@ -192,10 +192,10 @@ int Convert(const char* program, const Options& options)
 
 int RunConvert(int argc, char** argv)
 {
-    Options options;
-    if (const int status = ParseOptions(argc, argv, &options); status >= 0)
-        return status;
     try {
+        Options options;
+        if (const int status = ParseOptions(argc, argv, &options); status >= 0)
+            return status;
         return Convert(argv[0], options);
     } catch (const std::bad_alloc&) {
         Complain(argv[0], "out of memory");

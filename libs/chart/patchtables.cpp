@@ -4,6 +4,7 @@
 #include "numbertext.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -14,31 +15,29 @@ namespace {
 using FilePtr = std::unique_ptr<FILE, int (*)(FILE*)>;
 
 constexpr std::size_t k_readBufferSize = std::size_t(1) << 16;
+// The line buffer holds a full piece, the two characters of a CR-LF ending and a NUL.
+constexpr std::size_t k_lineBufferSize = k_maxPieceChars + 3;
 
 // Field separators of the column layout; a run of them counts as one.
 constexpr const char* k_separators = " \t\n";
 
-// The lines of one table, piece by piece as ReadNextLine hands them out, with the number of
-// the physical line each piece starts (from 1) and, for the column layout, where each patch's
-// sample id goes. A table read without provenance records nothing.
-struct LineSource {
-    FILE* file;
-    char* line;
-    TripletTable* provenance;
-    std::size_t number = 0;
-    bool lineEnded = true;
+bool StartsWith(const char* line, std::string_view prefix)
+{
+    return std::strncmp(line, prefix.data(), prefix.size()) == 0;
+}
 
-    bool Next()
-    {
-        if (!ReadNextLine(file, line))
-            return false;
-        if (provenance) {
-            number += lineEnded ? 1 : 0;
-            const std::size_t length = std::strlen(line);
-            lineEnded = length > 0 && line[length - 1] == '\n';
-        }
-        return true;
-    }
+// An open table: its file, the line buffer (k_lineBufferSize bytes) and the bytes taken
+// from the file so far, NUL bytes included. A table read with provenance also records, for
+// each patch, the number of the physical line its line or row starts on (a long line's
+// pieces share it) and, in the column layout, its sample id.
+struct LineInput {
+    FILE* file = nullptr;
+    char* line = nullptr;
+    TripletTable* provenance = nullptr;
+    std::uint64_t bytesRead = 0;
+    std::size_t number = 0;  // the physical line of the piece in `line`, from 1
+    bool lineEnded = true;   // the piece before it ended its line
+
     void Add(std::vector<Color3>* patches, const Color3& patch)
     {
         patches->push_back(patch);
@@ -47,9 +46,49 @@ struct LineSource {
     }
 };
 
-bool StartsWith(const char* line, std::string_view prefix)
+// Reads the next line, or the next k_maxPieceChars piece of a longer one, into in.line, as
+// fgets does: the newline stays, a NUL byte ends the text the callers see. False at once when
+// the end of the file was reached before, and when nothing is left to read (end of file or a
+// read error).
+bool ReadNextLine(LineInput& in)
 {
-    return std::strncmp(line, prefix.data(), prefix.size()) == 0;
+    FILE* const stream = in.file;
+    char* const buffer = in.line;
+    if (std::feof(stream))
+        return false;
+    std::size_t n = 0;
+    int c = 0;
+    while (n < k_maxPieceChars && (c = getc_unlocked(stream)) != EOF) {
+        buffer[n++] = static_cast<char>(c);
+        if (c == '\n')
+            break;
+    }
+    if (n == k_maxPieceChars && c != '\n') {
+        // A full piece: a line ending right after it belongs to it, not to a piece of its own.
+        c = getc_unlocked(stream);
+        if (c == '\r') {
+            buffer[n++] = '\r';
+            c = getc_unlocked(stream);
+        }
+        if (c == '\n')
+            buffer[n++] = '\n';
+        else if (c != EOF)
+            ungetc(c, stream);
+    }
+    buffer[n] = '\0';
+    in.bytesRead += n;
+    if (n > 0) {
+        in.number += in.lineEnded ? 1 : 0;
+        in.lineEnded = buffer[n - 1] == '\n';
+    }
+    return n > 0 && !std::ferror(stream);
+}
+
+// The next line of the search for the data block: false at end of file, and once the
+// search has taken k_maxSearchBytes of input.
+bool ReadNextSearchedLine(LineInput& in)
+{
+    return in.bytesRead < k_maxSearchBytes && ReadNextLine(in);
 }
 
 // Three numbers at the start of `line`, each after optional white space, converted as
@@ -69,11 +108,11 @@ bool ScanTriplet(const char* line, Color3* out)
 
 // Appends every further line that starts with three numbers; stops at the first that does
 // not, or at end of file.
-void ReadTripletLines(LineSource& lines, std::vector<Color3>* patches)
+void ReadTripletLines(LineInput& in, std::vector<Color3>* patches)
 {
     Color3 patch;
-    while (lines.Next() && ScanTriplet(lines.line, &patch))
-        lines.Add(patches, patch);
+    while (ReadNextLine(in) && ScanTriplet(in.line, &patch))
+        in.Add(patches, patch);
 }
 
 // A header line: each field, with trailing white space (a CR-LF's carriage return too)
@@ -97,13 +136,43 @@ void ReadHeaderLine(char* line, const char* const names[3], int positions[3])
     }
 }
 
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The comma of a field written with a decimal comma: an optional sign, digits, one comma and
+// digits, followed by nothing but white space (a CR-LF's carriage return). Null for any
+// other field.
+char* DecimalComma(char* field)
+{
+    char* p = field;
+    if (*p == '+' || *p == '-')
+        ++p;
+    const char* const integer = p;
+    while (IsDigit(*p))
+        ++p;
+    if (p == integer || *p != ',')
+        return nullptr;
+    char* const comma = p++;
+    const char* const fraction = p;
+    while (IsDigit(*p))
+        ++p;
+    if (p == fraction)
+        return nullptr;
+    while (std::isspace(static_cast<unsigned char>(*p)))
+        ++p;
+    return *p == '\0' ? comma : nullptr;
+}
+
 enum class RowResult { Patch, EndOfBlock, TooShort };
 
-// A data row: every field converted as strtod does, unchecked (a name such as A1 reads 0.0).
+// A data row: every field converted as strtod does, unchecked (a name such as A1 reads 0.0),
+// a field written with a decimal comma read as the same number written with a point.
 // Three fields or fewer end the block. The chosen values are rounded to single precision.
 // `firstField`, when not null, receives the row's first field as written (its sample id).
 RowResult ReadDataRow(char* line, const int positions[3], std::vector<double>& values, Color3* out,
-                      std::string_view* firstField)
+                      std::string* firstField)
 {
     values.clear();
     char* save = nullptr;
@@ -111,6 +180,8 @@ RowResult ReadDataRow(char* line, const int positions[3], std::vector<double>& v
          field = strtok_r(nullptr, k_separators, &save)) {
         if (firstField && values.empty())
             *firstField = field;
+        if (char* comma = DecimalComma(field))
+            *comma = '.';
         values.push_back(ParseDouble(field, nullptr));
     }
     if (values.size() <= 3)
@@ -125,13 +196,14 @@ RowResult ReadDataRow(char* line, const int positions[3], std::vector<double>& v
 }
 
 // The column layout, from the line after the first: returns false when the file ends before
-// "BEGIN_DATA", when a name has no column by then, or on a row too short for a column.
-bool ReadColumnLayout(LineSource& lines, const char* const names[3], std::vector<Color3>* patches)
+// "BEGIN_DATA" or the search for it gives up, when a name has no column by then, or on a row
+// too short for a column.
+bool ReadColumnLayout(LineInput& in, const char* const names[3], std::vector<Color3>* patches)
 {
-    char* const line = lines.line;
+    char* const line = in.line;
     int positions[3] = {-1, -1, -1};
     for (;;) {
-        if (!lines.Next())
+        if (!ReadNextSearchedLine(in))
             return false;
         // "BEGIN_DATA_FORMAT" also begins with "BEGIN_DATA", so it is tested first.
         if (StartsWith(line, "BEGIN_DATA_FORMAT"))
@@ -148,14 +220,14 @@ bool ReadColumnLayout(LineSource& lines, const char* const names[3], std::vector
 
     std::vector<double> values;
     Color3 patch;
-    std::string_view id;
-    std::string_view* const wantId = lines.provenance ? &id : nullptr;
-    while (lines.Next()) {
+    std::string id;
+    std::string* const wantId = in.provenance ? &id : nullptr;
+    while (ReadNextLine(in)) {
         switch (ReadDataRow(line, positions, values, &patch, wantId)) {
         case RowResult::Patch:
-            lines.Add(patches, patch);
+            in.Add(patches, patch);
             if (wantId)
-                lines.provenance->sampleIds.emplace_back(id);
+                in.provenance->sampleIds.push_back(id);
             break;
         case RowResult::EndOfBlock:
             return true;
@@ -169,26 +241,26 @@ bool ReadColumnLayout(LineSource& lines, const char* const names[3], std::vector
 // The reader on an open stream, from its first line; `provenance` may be null.
 int ReadTriplets(FILE* file, const char* const names[3], std::vector<Color3>* patches, TripletTable* provenance)
 {
-    std::unique_ptr<char[]> buffer(new char[k_lineBufferSize]);
-    LineSource lines{file, buffer.get(), provenance};
-    if (!lines.Next())
+    std::unique_ptr<char[]> line(new char[k_lineBufferSize]);
+    LineInput in{file, line.get(), provenance};
+    if (!ReadNextLine(in))
         return 0;
 
     Color3 first;
-    if (ScanTriplet(lines.line, &first)) {
-        lines.Add(patches, first);
-        ReadTripletLines(lines, patches);
+    if (ScanTriplet(in.line, &first)) {
+        in.Add(patches, first);
+        ReadTripletLines(in, patches);
         return 1;
     }
-    if (StartsWith(lines.line, "PATCH_HEADER")) {
+    if (StartsWith(in.line, "PATCH_HEADER")) {
         do {
-            if (!lines.Next())
+            if (!ReadNextSearchedLine(in))
                 return 0;
-        } while (!StartsWith(lines.line, "PATCH_DATA"));
-        ReadTripletLines(lines, patches);
+        } while (!StartsWith(in.line, "PATCH_DATA"));
+        ReadTripletLines(in, patches);
         return 1;
     }
-    if (!ReadColumnLayout(lines, names, patches)) {
+    if (!ReadColumnLayout(in, names, patches)) {
         patches->clear();
         return 0;
     }
@@ -199,13 +271,6 @@ int ReadTriplets(FILE* file, const char* const names[3], std::vector<Color3>* pa
 constexpr std::size_t k_writeBufferSize = std::size_t(1) << 20;
 
 }  // namespace
-
-bool ReadNextLine(FILE* stream, char* buffer)
-{
-    if (std::feof(stream))
-        return false;
-    return std::fgets(buffer, static_cast<int>(k_lineBufferSize - 1), stream) != nullptr;
-}
 
 int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const char* firstName,
                           const char* secondName, const char* thirdName)

@@ -16,19 +16,26 @@
 #include "numbertext.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-// Size of the reader's line buffer: one read takes at most k_lineBufferSize - 2 characters.
-inline constexpr std::size_t k_lineBufferSize = 8192;
+// Longest piece of a line the reader handles at once: a longer line is read in pieces of
+// this many characters, each handled as a line of its own. The line ending (a newline, or a
+// carriage return and a newline) always stays with the piece it ends, so a line of any
+// length leaves the following lines to be read from their own start.
+inline constexpr std::size_t k_maxPieceChars = 8190;
 
-// Reads the next line, or the next 8190-character piece of a longer one, into `buffer`
-// (k_lineBufferSize bytes). False at end of file or on a read error.
-bool ReadNextLine(FILE* stream, char* buffer);
+// Input searched for the start of the data (the line beginning "PATCH_DATA" or "BEGIN_DATA"):
+// a table whose data block does not begin within this many bytes is refused, so that an
+// endless stream such as /dev/zero ends the read. Pipes and /dev/stdin are read as files are.
+inline constexpr std::uint64_t k_maxSearchBytes = std::uint64_t(64) << 20;
 
 // Reads the triplets of `path` into `patches` (cleared first). The three names choose the
-// columns of the column layout. Returns 1 on success, 0 on failure; after a failure
+// columns of the column layout; there a field of the form digits, one comma, digits (with an
+// optional sign and nothing else but trailing white space) is a number written with a
+// decimal comma, so "51,2872" reads as 51.2872 exactly as "51.2872" does. Returns 1 on success, 0 on failure; after a failure
 // `patches` is empty. An empty list can be a success: the caller checks the count.
 int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const char* firstName,
                           const char* secondName, const char* thirdName);
