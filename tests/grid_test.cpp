@@ -145,15 +145,16 @@ TEST(MeasuredGrid, ExposesItsPointsAndCells)
     EXPECT_FALSE(grid.CellMeasured(low));
     EXPECT_FALSE(grid.CellMeasured(high));
 
-    struct Case { Color3 rgb; GridLookup want; int index[3]; };
+    struct Case { Color3 rgb; GridLookup want; int index[3]; double fractions[3]; };
     const double nan = std::nan("");
     const Case cases[] = {
-        {Color3{{0, 50, 100}}, GridLookup::UnmeasuredCorner, {0, 0, 1}},  // an axis value: the cell below it
-        {Color3{{100, 0, 0}}, GridLookup::UnmeasuredCorner, {1, 0, 0}},
-        {Color3{{-0.0, 0, 0}}, GridLookup::UnmeasuredCorner, {0, 0, 0}},
-        {Color3{{0, 100.0001, 0}}, GridLookup::OutsideGrid, {}},
-        {Color3{{-1e-300, 0, 0}}, GridLookup::OutsideGrid, {}},
-        {Color3{{0, 0, nan}}, GridLookup::OutsideGrid, {}},
+        {Color3{{0, 50, 100}}, GridLookup::UnmeasuredCorner, {0, 0, 1}, {0, 1, 1}},  // on an axis value: the cell below
+        {Color3{{100, 0, 0}}, GridLookup::UnmeasuredCorner, {1, 0, 0}, {1, 0, 0}},
+        {Color3{{-0.0, 0, 0}}, GridLookup::UnmeasuredCorner, {0, 0, 0}, {0, 0, 0}},
+        {Color3{{25, 75, 10}}, GridLookup::UnmeasuredCorner, {0, 1, 0}, {0.5, 0.5, 0.2}},
+        {Color3{{0, 100.0001, 0}}, GridLookup::OutsideGrid, {}, {}},
+        {Color3{{-1e-300, 0, 0}}, GridLookup::OutsideGrid, {}, {}},
+        {Color3{{0, 0, nan}}, GridLookup::OutsideGrid, {}, {}},
     };
     for (const Case& c : cases) {
         GridCell cell;
@@ -161,6 +162,9 @@ TEST(MeasuredGrid, ExposesItsPointsAndCells)
         EXPECT_EQ(c.want == GridLookup::OutsideGrid ? GridLookup::OutsideGrid : GridLookup::Ok, located);
         if (located == GridLookup::Ok) {
             EXPECT_EQ((std::vector<int>(c.index, c.index + 3)), (std::vector<int>(cell.index, cell.index + 3)));
+            double fractions[3];
+            grid.Fractions(cell, fractions);
+            EXPECT_EQ((std::vector<double>(c.fractions, c.fractions + 3)), (std::vector<double>(fractions, fractions + 3)));
         }
         for (Interpolation how : {Interpolation::Trilinear, Interpolation::Tetrahedral}) {
             Color3 lab{{7, 7, 7}};
