@@ -44,15 +44,15 @@ TEST(VmathMatrix, InverseAndProducts)
         matrix_invert_4(inv, inv);  // in place
         ExpectNear(k_identity, mul(inv, m), 16);
     }
-    // A 3x3 of determinant 2 inverts to half its adjugate; singular matrices (a zero bottom
-    // row, all zeros) invert to all zeros.
+    // A 3x3 of determinant 4 inverts to a quarter of its adjugate; singular matrices (a zero
+    // bottom row, all zeros) invert to all zeros.
     Matrix4 t, s;
-    Matrix3 a{{2, 3, 1, 1, 2, 1, 1, 1, 2}}, zero;
+    Matrix3 a{{-8, 8, 7, 9, -7, -9, 3, -1, -4}}, zero;
     s.m[0] = s.m[5] = s.m[10] = 1.0f;
     matrix_invert_3(a, a);
     matrix_invert_3(zero, zero);
     matrix_invert_4(s, s);
-    ExpectNear(Matrix3{{1.5f, -2.5f, 0.5f, -0.5f, 1.5f, -0.5f, -0.5f, 0.5f, 0.5f}}, a, 9);
+    ExpectNear(Matrix3{{4.75f, 6.25f, -5.75f, 2.25f, 2.75f, -2.25f, 3, 4, -4}}, a, 9);
     ExpectNear(Matrix3(), zero, 9, 0.0f);
     ExpectNear(Matrix4(), s, 16, 0.0f);
 
@@ -101,8 +101,8 @@ TEST(VmathProjection, KnownMatricesAndLookAt)
     matrix_frustum_4(m, -1, 1, -1, 1, 1, 10);
     const float frustum[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -11.0f / 9, -20.0f / 9, 0, 0, -1, 0};
     ExpectNear(frustum, m, 16, 1e-6f);
-    matrix_perspective_4(p, 90, 1, 2, 10);  // the window at distance 2 is 4 wide
-    matrix_frustum_4(m, -2, 2, -2, 2, 2, 10);
+    matrix_perspective_4(p, 90, 2, 2, 10);  // the window at distance 2 is 4 high, 8 wide
+    matrix_frustum_4(m, -4, 4, -2, 2, 2, 10);
     ExpectNear(m, p, 16);
     // Equal bounds zero the elements built from them instead of making them infinite.
     matrix_frustum_4(m, 1, 1, 2, 2, 3, 3);
@@ -138,9 +138,10 @@ TEST(VmathVector, KnownAnswers)
     vector_normalize_4(w);
     ExpectNear(Vec4(0.2f, -0.4f, 0.4f, 0.8f), w, 4);
 
+    Vec4 out(0, 0, 0, 42);  // the fourth float is not the lerp's to write
+    vector_lerp_3(out, 0.25f, Vec3(1, 2, 3), Vec3(5, -2, 3));
+    ExpectNear(Vec4(2, 1, 3, 42), out, 4, 0.0f);
     Vec3 v;
-    vector_lerp_3(v, 0.25f, Vec3(1, 2, 3), Vec3(5, -2, 3));
-    ExpectNear(Vec3(2, 1, 3), v, 3, 0.0f);
     vector_lerp_3(v, -1.0f, Vec3(1, 2, 3), Vec3(5, -2, 3));  // t is not clamped
     ExpectNear(Vec3(-3, 6, 3), v, 3, 0.0f);
 
