@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -30,6 +31,41 @@ void BeginStage(const char* progress)
     throw k_stageFailed;
 }
 
+// A path as it appears in a logged message: control characters are written escaped (\n, \t,
+// \r, or \x followed by two hex digits), so that a file name cannot start a line of its own
+// in the log. Every other byte stays as it is.
+std::string LoggedPath(const std::string& path)
+{
+    std::string logged;
+    for (const char c : path) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            logged += "\\n";
+        } else if (c == '\t') {
+            logged += "\\t";
+        } else if (c == '\r') {
+            logged += "\\r";
+        } else if (u < 0x20 || u == 0x7f) {
+            constexpr const char* k_hex = "0123456789abcdef";
+            logged += "\\x";
+            logged += k_hex[u >> 4];
+            logged += k_hex[u & 0xf];
+        } else {
+            logged += c;
+        }
+    }
+    return logged;
+}
+
+// True when `output` exists and is the same file (device and inode) as `input`.
+bool SameFile(const std::string& output, const std::string& input)
+{
+    struct stat out {};
+    struct stat in {};
+    return stat(output.c_str(), &out) == 0 && stat(input.c_str(), &in) == 0 && out.st_dev == in.st_dev &&
+           out.st_ino == in.st_ino;
+}
+
 // "out" in the measurement table's directory; only '/' separates directories.
 std::string OutputPath(const std::string& measurementPath)
 {
@@ -47,11 +83,11 @@ void RunStages(const std::string& measurementPath, const std::string& targetPath
 
     BeginStage("Reading RGB reference values...\n");
     if (!ReadTripletFileString(measurementPath, &referenceRgb, "RGB_R", "RGB_G", "RGB_B"))
-        FailStage("Error: Could not read RGB reference values from '" + measurementPath + "'.\n");
+        FailStage("Error: Could not read RGB reference values from '" + LoggedPath(measurementPath) + "'.\n");
 
     BeginStage("Reading Lab measurement values...\n");
     if (!ReadTripletFileString(measurementPath, &measuredLab, "LAB_L", "LAB_A", "LAB_B"))
-        FailStage("Error: Could not read measured LAB values from '" + measurementPath + "'.\n");
+        FailStage("Error: Could not read measured LAB values from '" + LoggedPath(measurementPath) + "'.\n");
 
     if (measuredLab.size() != referenceRgb.size()) {
         char message[160];
@@ -63,14 +99,17 @@ void RunStages(const std::string& measurementPath, const std::string& targetPath
 
     BeginStage("Reading RGB target values...\n");
     if (!ReadTripletFileString(targetPath, &targetRgb, "RGB_R", "RGB_G", "RGB_B"))
-        FailStage("Error: Could not read target RGB values from '" + targetPath + "'.\n");
+        FailStage("Error: Could not read target RGB values from '" + LoggedPath(targetPath) + "'.\n");
 
     BeginStage("Computing derived LAB values...\n");
     if (!ComputeDerivedLabValues(referenceRgb, measuredLab, targetRgb, &derivedLab))
         FailStage("Error: Could not interpolate desired LAB values\n");
 
     BeginStage("Writing derived LAB values...\n");
-    if (!WriteTabDelimitedTriplets(OutputPath(measurementPath).c_str(), derivedLab))
+    // Replacing an input with the results would destroy it.
+    const std::string outputPath = OutputPath(measurementPath);
+    if (SameFile(outputPath, measurementPath) || SameFile(outputPath, targetPath) ||
+        !WriteTabDelimitedTriplets(outputPath.c_str(), derivedLab))
         FailStage("Error: Failed to write derived LAB values!\n");
 }
 

@@ -793,6 +793,21 @@ bool ReplaceCanonCameraMatrixWithIdentity(ICC_CPP_Profile* profile)
 //   SH  = SC·(F·T + 1 - F)
 //   dE  = sqrt((dL/SL)² + (dC/SC)² + (dH/SH)²)
 //
+// CIEDE2000 with kL = kC = kH = 1, in double precision; primes mark the values after the a
+// axis has been stretched, bars the means of the two colours, and 25⁷ = 6103515625:
+//   G   = 0.5·(1 - sqrt(C̄⁷ / (C̄⁷ + 25⁷)))
+//   a'  = (1 + G)·a,  C' = sqrt(a'² + b²),  h' = atan2(b, a') in degrees, 0..360 (0 when C' = 0)
+//   dL' = L2 - L1,  dC' = C2' - C1'
+//   dh' = h2' - h1', brought into -180..180 by ±360 (180 apart: unchanged); 0 when C1'·C2' = 0
+//   dH' = 2·sqrt(C1'·C2')·sin(dh'/2)
+//   h̄'  = (h1' + h2')/2 when |h1' - h2'| <= 180, else that ±180 (the sum's side of 360);
+//         h1' + h2' when C1'·C2' = 0
+//   T   = 1 - 0.17·cos(h̄' - 30°) + 0.24·cos(2h̄') + 0.32·cos(3h̄' + 6°) - 0.20·cos(4h̄' - 63°)
+//   SL  = 1 + 0.015·(L̄ - 50)² / sqrt(20 + (L̄ - 50)²),  SC = 1 + 0.045·C̄',  SH = 1 + 0.015·C̄'·T
+//   RT  = -sin(2·dθ)·RC,  dθ = 30°·exp(-((h̄' - 275°)/25°)²),  RC = 2·sqrt(C̄'⁷ / (C̄'⁷ + 25⁷))
+//   dE  = sqrt((dL'/SL)² + (dC'/SC)² + (dH'/SH)² + RT·(dC'/SC)·(dH'/SH))
+// |RT| <= 2·sin(60°) < 2, so the sum under the last square root is never negative.
+//
 // Measured Lab to PCS Lab, with black B and white W: T translates B to the origin; R turns
 // n = (W - B)/|W - B| onto the L axis by Rodrigues' formula with c = n × (1, 0, 0) and
 // dot = n·(1, 0, 0): R = dot·I + [c]x + c·cᵀ·(1 - dot)/|c|²; S scales L by 100/|W - B|.
@@ -805,6 +820,28 @@ const float k_radToDeg = 57.29578f;
 const double k_degToRadDouble = 3.14159265358979323846 / 180.0;
 // The length below which a direction cannot be normalised (see vector_normalize_3).
 const float k_minDirectionLength = 0.00001f;
+
+double Pow7(double x)
+{
+    const double x2 = x * x;
+    return x2 * x2 * x2 * x;
+}
+
+// 2·sqrt(x⁷ / (x⁷ + 25⁷)): RC of CIEDE2000, and 1 - 2G.
+double ChromaWeight(double meanChroma)
+{
+    const double c7 = Pow7(meanChroma);
+    return 2.0 * std::sqrt(c7 / (c7 + 6103515625.0));
+}
+
+double HueDegrees(double b, double a)
+{
+    // atan2(0, -0) is 180: a colour without chroma must not get a hue from a signed zero.
+    if (a == 0.0 && b == 0.0)
+        return 0.0;
+    const double h = std::atan2(b, a) / k_degToRadDouble;
+    return h < 0.0 ? h + 360.0 : h;
+}
 
 float CmcHueWeight(float h1)
 {
@@ -846,6 +883,52 @@ float ComputeDeltaECMC21(const Vec3& reference, const Vec3& sample)
     const float tc = dc / sc;
     const float th = dh / sh;
     return std::sqrt(tl * tl + tc * tc + th * th);
+}
+
+float ComputeDeltaE2000(const Vec3& first, const Vec3& second)
+{
+    const double l1 = first.v[0], a1 = first.v[1], b1 = first.v[2];
+    const double l2 = second.v[0], a2 = second.v[1], b2 = second.v[2];
+    const double meanC = 0.5 * (std::sqrt(a1 * a1 + b1 * b1) + std::sqrt(a2 * a2 + b2 * b2));
+    const double stretch = 1.0 + 0.5 * (1.0 - 0.5 * ChromaWeight(meanC));
+    const double a1p = stretch * a1, a2p = stretch * a2;
+    const double c1p = std::sqrt(a1p * a1p + b1 * b1), c2p = std::sqrt(a2p * a2p + b2 * b2);
+    const double h1p = HueDegrees(b1, a1p), h2p = HueDegrees(b2, a2p);
+    const double cProduct = c1p * c2p;
+
+    double dhp = 0.0, meanHp = h1p + h2p;
+    if (cProduct != 0.0) {
+        // The hue difference is the angle from the first colour to the second, taken from
+        // their cross and dot products rather than by subtracting rounded hues, which would
+        // put about one exactly opposite pair in ten on the wrapped side of 180 degrees.
+        // Exactly opposite colours (cross 0) take the unwrapped difference and mean.
+        const double cross = a1p * b2 - b1 * a2p;
+        const double dot = a1p * a2p + b1 * b2;
+        dhp = cross == 0.0 && dot < 0.0 ? h2p - h1p : std::atan2(cross, dot) / k_degToRadDouble;
+        // Hues more than 180 degrees apart: the difference crossed 0 and so does the mean.
+        if (std::fabs(h2p - h1p - dhp) > 180.0)
+            meanHp += meanHp < 360.0 ? 360.0 : -360.0;
+        meanHp *= 0.5;
+    }
+    const double dLp = l2 - l1;
+    const double dCp = c2p - c1p;
+    const double dHp = 2.0 * std::sqrt(cProduct) * std::sin(0.5 * dhp * k_degToRadDouble);
+
+    const double meanL = 0.5 * (l1 + l2), meanCp = 0.5 * (c1p + c2p);
+    const double h = meanHp * k_degToRadDouble;
+    const double t = 1.0 - 0.17 * std::cos(h - 30.0 * k_degToRadDouble) +
+                     0.24 * std::cos(2.0 * h) + 0.32 * std::cos(3.0 * h + 6.0 * k_degToRadDouble) -
+                     0.20 * std::cos(4.0 * h - 63.0 * k_degToRadDouble);
+    const double lFrom50 = (meanL - 50.0) * (meanL - 50.0);
+    const double sl = 1.0 + 0.015 * lFrom50 / std::sqrt(20.0 + lFrom50);
+    const double sc = 1.0 + 0.045 * meanCp;
+    const double sh = 1.0 + 0.015 * meanCp * t;
+    const double hueFrom275 = (meanHp - 275.0) / 25.0;
+    const double dTheta = 30.0 * std::exp(-hueFrom275 * hueFrom275) * k_degToRadDouble;
+    const double rt = -std::sin(2.0 * dTheta) * ChromaWeight(meanCp);
+
+    const double tl = dLp / sl, tc = dCp / sc, th = dHp / sh;
+    return float(std::sqrt(tl * tl + tc * tc + th * th + rt * tc * th));
 }
 
 Matrix4 ComputeTransformFromMeasuredLabToPCSLab(const Vec3& measuredBlack,

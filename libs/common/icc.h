@@ -282,12 +282,16 @@ extern const char* const k_orliskCopyright;
 //   ComputeDeltaE        CIE 1976: sqrt(dL² + da² + db²)
 //   ComputeDeltaECMC21   CMC with lightness and chroma weights of 1 (l:c = 1:1); the
 //                        weighting functions SL, SC and SH come from the reference
+//   ComputeDeltaE2000    CIEDE2000 with kL = kC = kH = 1, computed in double precision
 //   ComputeTransformFromMeasuredLabToPCSLab
 //                        the 4x4 transform, applied to (L, a, b, 1), that sends a measured
 //                        black point to (0, 0, 0) and a measured white point to (100, 0, 0)
 
 float ComputeDeltaE(const Vec3& first, const Vec3& second);
 float ComputeDeltaECMC21(const Vec3& reference, const Vec3& sample);
+// Symmetric in its arguments. Two hues exactly 180 degrees apart take the mean hue
+// (h1 + h2)/2 without the 360-degree wrap.
+float ComputeDeltaE2000(const Vec3& first, const Vec3& second);
 // Translates the black to the origin, rotates the black-to-white direction onto +L and scales
 // L alone by 100 over the black-to-white distance; distances across the axis are unchanged.
 // Degenerate points give a finite transform: a direction along -L turns by 180 degrees about
