@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fcntl.h>
-#include <random>
 #include <string>
 #include <unistd.h>
 
@@ -197,20 +196,15 @@ void BM_InvertInGamut(benchmark::State& state)
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * labs.size()));
 }
 
-// `count` Lab values outside the box L 0..100, a -80..80, b -60..60 that holds the
-// benchmark chart's gamut, drawn from L -10..110, a and b -128..128.
+// `count` Lab values outside the chart's gamut (OutOfGamutLabText).
 void BM_InvertOutOfGamut(benchmark::State& state)
 {
     const MeasuredGrid grid = ChartGrid(static_cast<int>(state.range(0)));
     const Interpolation how = InterpolationArg(state.range(2));
-    std::mt19937 random(777);
-    std::uniform_real_distribution<double> l(-10.0, 110.0), ab(-128.0, 128.0);
+    const std::string path = InputDir() + "/outlab" + std::to_string(state.range(1)) + ".txt";
+    WriteText(path, OutOfGamutLabText(static_cast<std::size_t>(state.range(1))));
     std::vector<Color3> labs;
-    while (labs.size() < static_cast<std::size_t>(state.range(1))) {
-        const Color3 lab{{l(random), ab(random), ab(random)}};
-        if (lab.c[0] < 0.0 || lab.c[0] > 100.0 || std::fabs(lab.c[1]) > 80.0 || std::fabs(lab.c[2]) > 60.0)
-            labs.push_back(lab);
-    }
+    ReadTripletFileString(path, &labs, "LAB_L", "LAB_A", "LAB_B");
     GridInverse inverse;
     inverse.Build(grid, how, state.range(3) ? InverseSearch::Scan : InverseSearch::Indexed);
     InverseResult result;
