@@ -16,7 +16,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 # The summary above is the package's first line; this is the text under it.
 set(CPACK_PACKAGE_DESCRIPTION "rgb2lab derives the Lab value a device would produce for any device
 RGB value, by trilinear interpolation in the measurements of a device-RGB colour
-chart (a 17 x 17 x 17 grid, or a 5202-patch chart).
+chart (a 17 x 17 x 17 grid, or a 5202-patch chart). chartlab does the same in a
+pipeline, trilinear or tetrahedral, and inverts it: the device RGB for a Lab value.
 
 The package also holds the C++20 library librgb2lab_common (CGATS tables, colour
 conversions and differences, ICC profiles, Targa images, vector math) with its

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 #include <cmath>
 #include <memory>
 #include <tuple>
@@ -69,6 +70,7 @@ TEST_F(ArgparserTest, RefusedCommandLinesPrintExactMessages)
         {{"-v", "--gain"}, "Expected float argument for switch --gain\n"},
         {{"-\xE9"}, "Invalid -\xE9: no such option\n\n" + kHelp},
         {{"-vx"}, "Invalid -vx: no such option\n\n" + kHelp},
+        {{"--x"}, "Invalid --x: no such option\n\n" + kHelp},
         {{"-vn", "3"}, "Invalid -vn: when grouping multiple short options together, all of them "
                        "must be boolean switches\n\n" + kHelp},
         {{"-n", ""}, "Invalid : expected integer value\n\n" + kHelp},
@@ -158,4 +160,32 @@ TEST(ArgparserProgname, TextAfterLastSeparator)
     for (auto [path, name] : {std::pair{"tool", "tool"}, {"/usr/bin/tool", "tool"},
                               {"a/b\\c.exe", "c.exe"}, {"a\\b/c", "c"}, {"dir/", ""}, {"", ""}})
         EXPECT_STREQ(simplify_progname(path), name) << path;
+}
+
+TEST_F(ArgparserTest, SetOutputSendsEveryTextToTheStream)
+{
+    std::unique_ptr<FILE, int (*)(FILE*)> stream(std::tmpfile(), std::fclose);
+    ASSERT_TRUE(stream);
+    bool other = false;
+    Make({"-x"}, false).AddSwitch('m', "", &other, "clash");
+    m_parser->SetHelpString("More.");
+    m_parser->SetOutput(stream.get());
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(out, "");
+    std::string written(4096, '\0');
+    std::rewind(stream.get());
+    written.resize(std::fread(written.data(), 1, written.size(), stream.get()));
+    const std::string expected = "Warning: found duplicate short option -m\n"
+                                 "Invalid -x: no such option\n\n"
+                                 "usage: tool [-h] -m string -t string [-m] \n"
+                                 "  -h/--help          :  prints this help message\n"
+                                 "  -m/--measurements  :  LAB measurements file (required)\n"
+                                 "  -t/--rgbTarget     :  device RGB target file (required)\n"
+                                 "  -m/--              :  clash\n"
+                                 "\nMore.\n";
+    EXPECT_EQ(written, expected);
+
+    m_parser->SetOutput(nullptr);  // back to standard output
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(out, expected);
 }

@@ -41,6 +41,12 @@ TEST(CgatsRead, ReadsRowsAndNamesUpToTheFirstDefect)
         {"name on the last line", "1 n 1\n2 m", 1, 1, {{1}}, {"n"}},
         {"empty rows after names", "1 n\n2 m \n3 o 1\n", 1, 0, {{}, {}, {1}}, {"n", "m", "o"}},
         {"5000-digit field", "1 " + std::string(5000, '0') + " 2 3\n", 0, 0, {{0}, {2, 3}}, {}},
+        // The longest row read whole, and one a character longer, whose newline comes as a
+        // blank line of its own and closes the block.
+        {"longest row", "1 " + std::string(k_cgatsLineBufferSize - 6, '0') + " 7\n2 1 2\n", 0, 1,
+         {{0, 7}, {1, 2}}, {}},
+        {"row one longer", "1 " + std::string(k_cgatsLineBufferSize - 5, '0') + " 7\n2 1 2\n", 0, 1,
+         {{0, 7}}, {}},
     };
     testutil::TempDir dir;
     const std::string path = dir.file("t.ti3");
@@ -57,4 +63,18 @@ TEST(CgatsRead, ReadsRowsAndNamesUpToTheFirstDefect)
     // An opening line without a newline has no data block after it.
     testutil::WriteFile(path, "CTI3\nBEGIN_DATA");
     EXPECT_EQ(ReadCGATS(path.c_str(), &table, 0), 0);
+    EXPECT_EQ(ReadCGATS(nullptr, &table, 0) + ReadCGATS(path.c_str(), nullptr, 0), 0);
+    EXPECT_EQ(table.headerLines, (Names{"CTI3\n", "BEGIN_DATA"}));  // untouched by a null path
+    EXPECT_EQ(ReadCGATS(dir.file("missing").c_str(), &table, 0), 0);
+    EXPECT_TRUE(table.headerLines.empty());
+    // The longest header line kept whole, and one a character longer, cut in two; an empty
+    // data block is a success.
+    for (int extra : {0, 1}) {
+        const std::string line(k_cgatsLineBufferSize - 2 + extra, 'X');
+        testutil::WriteFile(path, line + "\nBEGIN_DATA\n");
+        EXPECT_EQ(ReadCGATS(path.c_str(), &table, 0), 1);
+        const Names whole = {line + "\n", "BEGIN_DATA\n"}, cut = {line, "\n", "BEGIN_DATA\n"};
+        EXPECT_EQ(table.headerLines, extra ? cut : whole);
+        EXPECT_TRUE(table.rows.empty());
+    }
 }

@@ -16,14 +16,30 @@
 //   also why the table maps k_D65_XYZ to (0.964223, 0.9999996, 0.825211), not to k_D50_XYZ.
 //   The conversion is held to the effect of that difference, 1.5e-6 per unit of X + Y + Z
 //   (just above the 1.33e-6 measured), so a wrong digit in the table fails.
+// - sRGB against lcms2's built-in profile, Lab D50 on the other side, relative colorimetric
+//   (both profiles have the D50 media white, so absolute would give the same). The curves are
+//   the same: lcms2 evaluates its parametric curve in double and returns a float, so half a
+//   float ulp, FLT_EPSILON/2 of the value; its inverse breaks at 0.04045/12.92 rather than at
+//   0.0031308, where the two halves differ by 2.9e-8. The matrices are not: lcms2 builds its
+//   sRGB on the D65 of x, y = 0.3127, 0.3290 adapted to its D50 (0.9642, 1, 0.8249), ours on
+//   k_D65_XYZ and the Bradford table to k_D50_XYZ. Relative to each side's white the matrices
+//   differ by up to 4.2e-5 per element and their inverses by up to 1.9e-4 (the white points,
+//   not rounding: exact Bradford from our D65 to our D50 gives the same). A conversion may
+//   differ by 5e-5 or 2e-4 times the sum of its input's components (the primaries among the
+//   inputs hold single columns to that), plus lcms2's float pipeline, whose Lab encoding
+//   steps by 100·2^-24 in L and 255·2^-24 in a and b; through the inverse matrix (rows
+//   summing to at most 5.3 in magnitude) that stays under 2e-7 of linear light. A third of
+//   either bound fails, and so would a wrong primary or a missing adaptation.
 #include "colorcommon.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -165,6 +181,103 @@ TEST(ColorWorkingSpace, OutOfGamutAndRoundTrips)
         for (int c = 0; c < 3; ++c)
             EXPECT_NEAR(in[c] > 0 ? std::pow(w[c], 2.2) : 0.0, std::pow(in[c], 2.2), 1e-5) << i;
     }
+}
+
+TEST(ColorWorkingSpace, SRGBMatchesLcms)
+{
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile(), lab = cmsCreateLab4Profile(nullptr);
+    const double forwardBound = 5e-5, inverseBound = 2e-4, pipeline = 2e-7;
+    cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL,
+                                             INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsHTRANSFORM toRgb = cmsCreateTransform(lab, TYPE_Lab_DBL, srgb, TYPE_RGB_DBL,
+                                             INTENT_RELATIVE_COLORIMETRIC, 0);
+    std::mt19937 gen(11);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int i = 0; i < 3000; ++i) {
+        // The eight corners, then random colours, every fourth one dark enough for the
+        // curve's linear segment.
+        const double scale = i % 4 == 1 ? 0.05 : 1.0;
+        double rgb[3] = {scale * unit(gen), scale * unit(gen), scale * unit(gen)};
+        if (i < 8)
+            rgb[0] = i & 1, rgb[1] = i >> 1 & 1, rgb[2] = i >> 2 & 1;
+        double lin[3], oursLab[3], refLab[3], oursRgb[3], refRgb[3];
+        for (int c = 0; c < 3; ++c)
+            lin[c] = SRGBEncodedGrayToY(rgb[c]);
+
+        // sRGB to Lab, compared as XYZ over the white.
+        srgb_to_lab_d50(rgb, oursLab);
+        cmsDoTransform(toLab, rgb, refLab, 1);
+        const double unitWhite[3] = {1, 1, 1};
+        double oursRatio[3], refRatio[3];
+        lab_to_xyz(oursLab, unitWhite, oursRatio);
+        lab_to_xyz(refLab, unitWhite, refRatio);
+        for (int c = 0; c < 3; ++c)
+            ASSERT_NEAR(oursRatio[c], refRatio[c],
+                        forwardBound * (lin[0] + lin[1] + lin[2]) + pipeline)
+                << i << " component " << c;
+
+        // Lab to sRGB, compared in linear light.
+        lab_to_srgb_d50(oursLab, oursRgb);
+        cmsDoTransform(toRgb, oursLab, refRgb, 1);
+        const double ratioSum = oursRatio[0] + oursRatio[1] + oursRatio[2];
+        for (int c = 0; c < 3; ++c)
+            ASSERT_NEAR(SRGBEncodedGrayToY(oursRgb[c]), SRGBEncodedGrayToY(refRgb[c]),
+                        inverseBound * ratioSum + pipeline)
+                << i << " component " << c;
+    }
+    cmsDeleteTransform(toLab);
+    cmsDeleteTransform(toRgb);
+    cmsCloseProfile(lab);
+    cmsCloseProfile(srgb);
+}
+
+TEST(ColorWorkingSpace, SRGBOutsideStaysFiniteAndClips)
+{
+    // Far outside sRGB: the linear segment carries the negative red and blue below 0 (no
+    // NaN), and the clip brings them to 0 and leaves green alone.
+    double rgb[3] = {50, -100, 100};
+    lab_to_srgb_d50(rgb, rgb);
+    EXPECT_NEAR(rgb[0], -1.8406, 5e-5);
+    EXPECT_NEAR(rgb[1], 0.5885, 5e-5);
+    EXPECT_NEAR(rgb[2], -0.6325, 5e-5);
+    const double green = rgb[1];
+    clip_rgb_3(rgb, rgb);
+    EXPECT_EQ(rgb[0], 0.0);
+    EXPECT_EQ(rgb[1], green);
+    EXPECT_EQ(rgb[2], 0.0);
+
+    // A fourth element after each triple shows that nothing beyond it is touched.
+    const double inf = HUGE_VAL, nan = std::nan("");
+    const double in[2][4] = {{1.5, nan, 0.25, 5.0}, {inf, -inf, 1.0, -5.0}};
+    const double expected[2][4] = {{1.0, 0.0, 0.25, 7.0}, {1.0, 0.0, 1.0, 7.0}};
+    for (int i = 0; i < 2; ++i) {
+        double out[4] = {0, 0, 0, 7.0};
+        clip_rgb_3(in[i], out);
+        for (int c = 0; c < 4; ++c)
+            EXPECT_EQ(out[c], expected[i][c]) << i << " component " << c;
+    }
+}
+
+TEST(ColorGray, SRGBCurveMatchesLcms)
+{
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(srgb, cmsSigRedTRCTag));
+    cmsToneCurve* inverse = cmsReverseToneCurve(curve);
+    // Float inputs, as lcms2 takes them: a fine ramp and both break points with a neighbour
+    // on either side.
+    std::vector<float> inputs;
+    for (int i = 0; i <= 4096; ++i)
+        inputs.push_back(i / 4096.0f);
+    for (float v : {0.04045f, 0.0031308f, 0.00313080495f})
+        inputs.insert(inputs.end(), {std::nextafter(v, 0.0f), v, std::nextafter(v, 1.0f)});
+    for (float v : inputs) {
+        const double y = SRGBEncodedGrayToY(v), encoded = YToSRGBEncodedGray(v);
+        EXPECT_NEAR(y, cmsEvalToneCurveFloat(curve, v), FLT_EPSILON / 2 * y) << v;
+        EXPECT_NEAR(encoded, cmsEvalToneCurveFloat(inverse, v), FLT_EPSILON / 2 * encoded + 2.9e-8)
+            << v;
+    }
+    cmsFreeToneCurve(inverse);
+    cmsCloseProfile(srgb);
 }
 
 TEST(ColorGray, LightnessFigures)

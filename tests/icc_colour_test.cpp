@@ -15,6 +15,12 @@
 //   differences of lcms2 are kept out of the sample: it returns 0 whenever both L are exactly
 //   0, and it puts hues of exactly 164 and 345 degrees into the other T formula; no random
 //   float hits either.
+// - CIEDE2000: both sides work in double on the same float inputs, so the one single-precision
+//   step is ours returning a float: half an ulp, FLT_EPSILON/2 of the result. The two double
+//   computations differ by a few ulps of their intermediates (hues up to 360, chromas up to
+//   about 212, whose differences cancel for close pairs): at most 1.5e-13 in this sample, so
+//   1e-9 absolute covers it with a wide margin. lcms2 takes hues up to 180.000001 degrees
+//   apart as 180, exact ties included; no pair of the sample lies strictly inside that band.
 #include "icc.h"
 
 #include <gtest/gtest.h>
@@ -90,6 +96,80 @@ TEST(ColourDifference, MatchesLcms)
         ASSERT_LE(std::fabs(ComputeDeltaECMC21(first, second) - cmc),
                   CmcRoundingBound(first, second, cmc))
             << i;
+    }
+}
+
+TEST(ColourDifference2000, MatchesSharmaWuDalalTable)
+{
+    // Sharma, Wu and Dalal, "The CIEDE2000 color-difference formula: implementation notes,
+    // supplementary test data, and mathematical observations", Color Res. Appl. 30 (2005),
+    // Table 1: L1 a1 b1, L2 a2 b2, dE00 to four decimals. Pairs 7 to 16 sit on the branches of
+    // the hue mean and difference: 10 and 14 are exactly 180 degrees apart.
+    const float table[34][7] = {
+        {50.0000f, 2.6772f, -79.7751f, 50.0000f, 0.0000f, -82.7485f, 2.0425f},
+        {50.0000f, 3.1571f, -77.2803f, 50.0000f, 0.0000f, -82.7485f, 2.8615f},
+        {50.0000f, 2.8361f, -74.0200f, 50.0000f, 0.0000f, -82.7485f, 3.4412f},
+        {50.0000f, -1.3802f, -84.2814f, 50.0000f, 0.0000f, -82.7485f, 1.0000f},
+        {50.0000f, -1.1848f, -84.8006f, 50.0000f, 0.0000f, -82.7485f, 1.0000f},
+        {50.0000f, -0.9009f, -85.5211f, 50.0000f, 0.0000f, -82.7485f, 1.0000f},
+        {50.0000f, 0.0000f, 0.0000f, 50.0000f, -1.0000f, 2.0000f, 2.3669f},
+        {50.0000f, -1.0000f, 2.0000f, 50.0000f, 0.0000f, 0.0000f, 2.3669f},
+        {50.0000f, 2.4900f, -0.0010f, 50.0000f, -2.4900f, 0.0009f, 7.1792f},
+        {50.0000f, 2.4900f, -0.0010f, 50.0000f, -2.4900f, 0.0010f, 7.1792f},
+        {50.0000f, 2.4900f, -0.0010f, 50.0000f, -2.4900f, 0.0011f, 7.2195f},
+        {50.0000f, 2.4900f, -0.0010f, 50.0000f, -2.4900f, 0.0012f, 7.2195f},
+        {50.0000f, -0.0010f, 2.4900f, 50.0000f, 0.0009f, -2.4900f, 4.8045f},
+        {50.0000f, -0.0010f, 2.4900f, 50.0000f, 0.0010f, -2.4900f, 4.8045f},
+        {50.0000f, -0.0010f, 2.4900f, 50.0000f, 0.0011f, -2.4900f, 4.7461f},
+        {50.0000f, 2.5000f, 0.0000f, 50.0000f, 0.0000f, -2.5000f, 4.3065f},
+        {50.0000f, 2.5000f, 0.0000f, 73.0000f, 25.0000f, -18.0000f, 27.1492f},
+        {50.0000f, 2.5000f, 0.0000f, 61.0000f, -5.0000f, 29.0000f, 22.8977f},
+        {50.0000f, 2.5000f, 0.0000f, 56.0000f, -27.0000f, -3.0000f, 31.9030f},
+        {50.0000f, 2.5000f, 0.0000f, 58.0000f, 24.0000f, 15.0000f, 19.4535f},
+        {50.0000f, 2.5000f, 0.0000f, 50.0000f, 3.1736f, 0.5854f, 1.0000f},
+        {50.0000f, 2.5000f, 0.0000f, 50.0000f, 3.2972f, 0.0000f, 1.0000f},
+        {50.0000f, 2.5000f, 0.0000f, 50.0000f, 1.8634f, 0.5757f, 1.0000f},
+        {50.0000f, 2.5000f, 0.0000f, 50.0000f, 3.2592f, 0.3350f, 1.0000f},
+        {60.2574f, -34.0099f, 36.2677f, 60.4626f, -34.1751f, 39.4387f, 1.2644f},
+        {63.0109f, -31.0961f, -5.8663f, 62.8187f, -29.7946f, -4.0864f, 1.2630f},
+        {61.2901f, 3.7196f, -5.3901f, 61.4292f, 2.2480f, -4.9620f, 1.8731f},
+        {35.0831f, -44.1164f, 3.7933f, 35.0232f, -40.0716f, 1.5901f, 1.8645f},
+        {22.7233f, 20.0904f, -46.6940f, 23.0331f, 14.9730f, -42.5619f, 2.0373f},
+        {36.4612f, 47.8580f, 18.3852f, 36.2715f, 50.5065f, 21.2231f, 1.4146f},
+        {90.8027f, -2.0831f, 1.4410f, 91.1528f, -1.6435f, 0.0447f, 1.4441f},
+        {90.9257f, -0.5406f, -0.9208f, 88.6381f, -0.8985f, -0.7239f, 1.5381f},
+        {6.7747f, -0.2908f, -2.4247f, 5.8714f, -0.0985f, -2.2286f, 0.6377f},
+        {2.0776f, 0.0795f, -1.1350f, 0.9033f, -0.0636f, -0.5514f, 0.9082f}};
+    for (int i = 0; i < 34; ++i) {
+        const float* p = table[i];
+        const Vec3 first(p[0], p[1], p[2]), second(p[3], p[4], p[5]);
+        EXPECT_NEAR(ComputeDeltaE2000(first, second), p[6], 5e-5f) << "pair " << i + 1;
+        EXPECT_EQ(ComputeDeltaE2000(second, first), ComputeDeltaE2000(first, second)) << i + 1;
+    }
+}
+
+TEST(ColourDifference2000, MatchesLcms)
+{
+    std::mt19937 gen(2000);
+    std::uniform_real_distribution<float> l(0, 100), ab(-150, 150), small(-3, 3);
+    for (int i = 0; i < 10000; ++i) {
+        Vec3 first(l(gen), ab(gen), ab(gen));
+        if (i % 5 == 4)
+            first.v[2] = 0.0f;
+        // Pairs far apart, close together, of exactly opposite hue (the 180-degree tie, which
+        // takes the mean hue without the wrap), mirrored in the a axis at twice the chroma
+        // (hues that add up to 360, whose mean wraps to 0), and opposite on the a axis.
+        const float* f = first.v;
+        const Vec3 second =
+            i % 5 == 0   ? Vec3(l(gen), ab(gen), ab(gen))
+            : i % 5 == 1 ? Vec3(f[0] + small(gen), f[1] + small(gen), f[2] + small(gen))
+            : i % 5 == 3 ? Vec3(l(gen), 2 * f[1], -2 * f[2])
+                         : Vec3(l(gen), -f[1], -f[2]);
+        const cmsCIELab a = {first.v[0], first.v[1], first.v[2]};
+        const cmsCIELab b = {second.v[0], second.v[1], second.v[2]};
+        const double de = cmsCIE2000DeltaE(&a, &b, 1.0, 1.0, 1.0);
+        ASSERT_LE(std::fabs(ComputeDeltaE2000(first, second) - de), FLT_EPSILON / 2 * de + 1e-9)
+            << i << ": " << de;
     }
 }
 

@@ -1,8 +1,8 @@
 // Manual pages: the page of every installed program describes every option the program
 // accepts and names no long option that it refuses. The options come from the program's own
-// -h output. The page is read as troff source, in which an option must be written with
-// escaped hyphens (\-m, \-\-help): a plain '-' is a hyphen and renders as U+2010, which a
-// reader cannot paste into a shell.
+// -h output and, for a program with commands, from each command's -h. The page is read as
+// troff source, in which an option must be written with escaped hyphens (\-m, \-\-help): a
+// plain '-' is a hyphen and renders as U+2010, which a reader cannot paste into a shell.
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,24 +24,35 @@ struct InstalledTool {
 };
 const InstalledTool k_tools[] = {INSTALLED_TOOLS};
 
-// "-m" and "--measurements" from each option line "  -m/--measurements  :  help" of a usage
-// text; an option without a letter has "    /--name", one without a long name "  -m/--  ".
-std::vector<std::string> OptionsInUsage(const std::string& usage)
+using Options = std::set<std::string>;
+
+// Every word of a usage text that begins with one or two dashes and a letter (so not a
+// default of "-3"), at the start of a line or after a blank, '[', '|' or '/': the option
+// table's "  -m/--measurements  :  help" gives -m and --measurements, "[-h]" gives -h.
+Options OptionsInUsage(const std::string& usage)
 {
-    static const std::regex optionLine(R"(^  (?:-(.)|  )/--(\S*) +:  )");
-    std::vector<std::string> options;
-    std::istringstream lines(usage);
-    for (std::string line; std::getline(lines, line);) {
-        std::smatch m;
-        if (!std::regex_search(line, m, optionLine))
-            continue;
-        // Appended rather than "-" + str: GCC 12 warns falsely about the concatenation at -O3.
-        if (m[1].matched)
-            options.push_back(std::string("-").append(m[1].first, m[1].second));
-        if (m[2].length() > 0)
-            options.push_back(std::string("--").append(m[2].first, m[2].second));
-    }
+    static const std::regex option(R"((^|[\s[|/])(--?[A-Za-z][\w-]*))");
+    Options options;
+    for (std::sregex_iterator it(usage.begin(), usage.end(), option), end; it != end; ++it)
+        options.insert((*it)[2].str());
     return options;
+}
+
+// The first word of each line of the block that follows a line "commands:", up to a blank line.
+std::vector<std::string> CommandsInUsage(const std::string& usage)
+{
+    std::vector<std::string> commands;
+    std::istringstream lines(usage);
+    std::string line;
+    while (std::getline(lines, line) && line != "commands:") {
+    }
+    while (std::getline(lines, line) && !line.empty()) {
+        std::istringstream words(line);
+        std::string word;
+        if (words >> word)
+            commands.push_back(word);
+    }
+    return commands;
 }
 
 // The troff source as far as options are concerned: font changes and zero-width marks
@@ -86,7 +98,7 @@ bool Mentions(const std::string& text, const std::string& option)
 
 // One line per fault: an accepted option the page does not describe, a long option the page
 // names that is not accepted.
-std::vector<std::string> PageProblems(const std::vector<std::string>& options, const std::string& troff)
+std::vector<std::string> PageProblems(const Options& options, const std::string& troff)
 {
     const std::string text = PageText(troff);
     std::vector<std::string> problems;
@@ -95,7 +107,7 @@ std::vector<std::string> PageProblems(const std::vector<std::string>& options, c
             problems.push_back("does not describe " + option);
     static const std::regex longOption(R"((^|[^-\w])(--[\w-]+))");
     for (std::sregex_iterator it(text.begin(), text.end(), longOption), end; it != end; ++it)
-        if (std::find(options.begin(), options.end(), (*it)[2].str()) == options.end())
+        if (!options.count((*it)[2].str()))
             problems.push_back("names " + (*it)[2].str() + ", which the program does not accept");
     return problems;
 }
@@ -106,11 +118,15 @@ TEST(ManPages, DescribeEveryOptionOfEveryInstalledProgram)
     for (const InstalledTool& tool : k_tools) {
         SCOPED_TRACE(tool.name);
         testutil::TempDir dir;
-        const testutil::RunResult help = testutil::Run(tool.executable, {"-h"}, dir.path());
-        EXPECT_EQ(1, help.status);
-        const std::vector<std::string> options = OptionsInUsage(help.out);
-        // The usage text's format is what the options are read from: none found means it changed.
-        ASSERT_NE(options.end(), std::find(options.begin(), options.end(), "--help")) << help.out;
+        const std::string help = testutil::Run(tool.executable, {"-h"}, dir.path()).out;
+        Options options = OptionsInUsage(help);
+        for (const std::string& command : CommandsInUsage(help)) {
+            const Options more = OptionsInUsage(testutil::Run(tool.executable, {command, "-h"}, dir.path()).out);
+            EXPECT_TRUE(more.count("--help")) << command;
+            options.insert(more.begin(), more.end());
+        }
+        // The usage text's format is what the options are read from: no -h means it changed.
+        ASSERT_TRUE(options.count("-h")) << help;
 
         const std::string page = testutil::ReadFile(tool.page);
         std::string title = tool.name;
@@ -122,15 +138,26 @@ TEST(ManPages, DescribeEveryOptionOfEveryInstalledProgram)
 
 TEST(ManPages, ReadOptionsFromUsageTextAndTroff)
 {
-    const std::string usage = "usage: tool [-h] -m string [--level integer] [-q] [-v] \n"
+    const std::string usage = "usage: tool [-h] -m string [--level integer] [-q|-v] \n"
                               "  -h/--help          :  prints this help message\n"
-                              "  -m/--measurements  :  LAB measurements file (required)\n"
-                              "    /--level         :  level (default: 3)\n"
-                              "  -q/--              :  quiet\n"
+                              "  -m/--measurements  :  LAB measurements file, - for standard input\n"
+                              "    /--level         :  level (default: -3)\n"
+                              "  -q/--              :  quiet, not log-only\n"
                               "  -v/--v             :  verbose\n";
-    const std::vector<std::string> options = OptionsInUsage(usage);
-    EXPECT_EQ((std::vector<std::string>{"-h", "--help", "-m", "--measurements", "--level", "-q", "-v", "--v"}),
-              options);
+    const Options options = OptionsInUsage(usage);
+    EXPECT_EQ((Options{"-h", "--help", "-m", "--measurements", "--level", "-q", "-v", "--v"}), options);
+    const std::string withCommands = "usage: tool COMMAND [options]\n"
+                                     "       tool COMMAND -h    explains COMMAND\n"
+                                     "       tool --version     prints the version\n"
+                                     "\n"
+                                     "commands:\n"
+                                     "  convert  converts\n"
+                                     "  invert   inverts\n"
+                                     "\n"
+                                     "more text\n";
+    EXPECT_EQ((Options{"-h", "--version"}), OptionsInUsage(withCommands));
+    EXPECT_EQ((std::vector<std::string>{"convert", "invert"}), CommandsInUsage(withCommands));
+    EXPECT_EQ(std::vector<std::string>{}, CommandsInUsage(usage));
 
     const std::string described = "\\fB\\-m\\fR, \\f(CW\\-\\-measure\\&ments\\fP \\fIfile\\fR\n"
                                   ".BR \\-h \", \" \\-\\-help\n"

@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/resource.h>
 
 namespace {
@@ -46,6 +45,9 @@ TEST(PatchTableRead, ReadsEachLayoutAndRefusesMalformedTables)
         {"columns rounded to single precision, a name reading 0, a row of three fields ending the block",
          k_header + "1\tA1\t0.1\t2\t3\t4\t5\t6\n2 B1 B1 8 9 10 11 12\n3 C1 1\n4 D1 1 1 1 1 1 1\n", 1,
          {{static_cast<float>(0.1), 2, 3}, {0, 8, 9}}},
+        {"decimal commas; a comma in any other field ends the number",
+         k_header + "1 A 0,5 -2,25 +51,2872 1 1 1\n2 B 1,2,3 1,5e2 ,5 1 1 1\n3 C 7 8 9,75\r\n", 1,
+         {{0.5, -2.25, static_cast<float>(51.2872)}, {1, 1, 0}, {7, 8, 9.75}}},
         {"CR-LF endings", "CTI3\r\nBEGIN_DATA_FORMAT\r\nSAMPLE_ID NAME RGB_R RGB_G RGB_B\r\n"
                           "BEGIN_DATA\r\n1 A 4 5 6\r\n2 B 7 8 9 \r\n\r\n3 C 1 1 1\r\n", 1, {{4, 5, 6}, {7, 8, 9}}},
         {"SampleID header, first occurrence of a name kept",
@@ -58,6 +60,10 @@ TEST(PatchTableRead, ReadsEachLayoutAndRefusesMalformedTables)
         {"empty file", "", 0, {}},
         {"a long line is read in 8190-character pieces", "1 2 3" + std::string(8185, ' ') + "4 5 6\n7 8 9\n", 1,
          {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}},
+        {"a line of exactly 8190 characters keeps its newline", "1 2 3" + std::string(8185, ' ') + "\n4 5 6\n", 1,
+         {{1, 2, 3}, {4, 5, 6}}},
+        {"a row of exactly 8190 characters keeps its CR-LF ending",
+         k_header + "1 A 1 2 3 4 5 6" + std::string(8175, ' ') + "\r\n2 B 7 8 9 4 5 6\r\n", 1, {{1, 2, 3}, {7, 8, 9}}},
         {"a 5000-character header field is compared in full",
          "x\nSAMPLE_ID " + std::string(5000, 'R') + " RGB_R RGB_G RGB_B\nBEGIN_DATA\n1 0 2 3 4\n", 1, {{2, 3, 4}}},
     };
@@ -71,6 +77,35 @@ TEST(PatchTableRead, ReadsEachLayoutAndRefusesMalformedTables)
               Read(dir, k_header + "1 A 1 2 3 40 50 60\n", 1, "LAB_B", "RGB_R", "LAB_L"));
 }
 
+// An endless stream ends the read; a data block must begin within the first 64 MiB.
+TEST(PatchTableRead, SearchesTheFirst64MiBForTheData)
+{
+    std::vector<Color3> patches;
+    EXPECT_EQ(0, ReadTripletFileString("/dev/zero", &patches, "RGB_R", "RGB_G", "RGB_B"));
+
+    struct Case {
+        std::string head, data;
+        std::vector<std::vector<double>> want;
+    };
+    const std::vector<Case> cases = {
+        {"x\nSAMPLE_ID RGB_R RGB_G RGB_B\n", "BEGIN_DATA\n1 2 3 4\n", {{2, 3, 4}}},
+        {"PATCH_HEADER\n", "PATCH_DATA\n1 2 3\n", {{1, 2, 3}}},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        for (const std::uint64_t start : {k_maxSearchBytes - 1, k_maxSearchBytes}) {
+            SCOPED_TRACE(c.head + std::to_string(start));
+            // Comment lines of 4096 bytes fill the file up to the line that opens the data.
+            std::string text = c.head;
+            while (text.size() < start)
+                text += std::string(std::min<std::size_t>(4095, start - text.size() - 1), '#') + "\n";
+            ASSERT_EQ(start, text.size());
+            EXPECT_EQ(start < k_maxSearchBytes ? c.want : std::vector<std::vector<double>>{},
+                      Read(dir, text + c.data, start < k_maxSearchBytes ? 1 : 0));
+        }
+    }
+}
+
 TEST(PatchTableWrite, WritesPercentLfLines)
 {
     TempDir dir;
@@ -80,7 +115,7 @@ TEST(PatchTableWrite, WritesPercentLfLines)
     EXPECT_EQ("", testutil::ReadFile(dir.file("out")));
 }
 
-// The file size limit makes a write fail part way through.
+// The file size limit makes a write fail part way through (SIGXFSZ does not end the process).
 TEST(PatchTableWrite, FailureLeavesEarlierFileAndNoTemporary)
 {
     TempDir dir;
@@ -89,14 +124,56 @@ TEST(PatchTableWrite, FailureLeavesEarlierFileAndNoTemporary)
     getrlimit(RLIMIT_FSIZE, &saved);
     rlimit small = saved;
     small.rlim_cur = 4096;
-    sighandler_t oldHandler = signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &small);
     const int result = WriteTabDelimitedTriplets(dir.file("out").c_str(), std::vector<Color3>(1000, Color3{{1, 2, 3}}));
     setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(0, result);
     EXPECT_EQ("earlier\n", testutil::ReadFile(dir.file("out")));
     EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(dir.path()), {}));
+}
+
+}  // namespace
+
+namespace {
+
+// The stream reader reads what the file reader reads, and records where each patch stands:
+// its physical line (a long line's pieces share it) and, in the column layout, its sample id.
+TEST(PatchTableStream, RecordsLinesAndSampleIds)
+{
+    struct Case {
+        const char* name;
+        std::string text;
+        int wantResult;
+        std::vector<std::size_t> lines;
+        std::vector<std::string> ids;
+    };
+    const std::vector<Case> cases = {
+        {"triplets, a long line in pieces", "1 2 3" + std::string(8185, ' ') + "4 5 6\n7 8 9\nx\n10 11 12\n", 1,
+         {1, 1, 2}, {}},
+        {"patch layout", "PATCH_HEADER\nx\n\nPATCH_DATA\n1 2 3\n4 5 6", 1, {5, 6}, {}},
+        {"columns, CR-LF", "CTI3\r\nSAMPLE_ID RGB_R RGB_G RGB_B\r\n\r\nBEGIN_DATA\r\nA1 1 2 3\r\n7 4 5 6\r\nEND_DATA\r\n", 1,
+         {5, 6}, {"A1", "7"}},
+        {"columns, no rows", "CTI3\nSAMPLE_ID RGB_R RGB_G RGB_B\nBEGIN_DATA\nEND_DATA\n", 1, {}, {}},
+        {"a failed read leaves nothing", k_header + "1 A 1 2 3 4 5 6\n2 B 1 2\n", 0, {}, {}},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<FILE, int (*)(FILE*)> stream(fmemopen(const_cast<char*>(c.text.data()), c.text.size(), "r"),
+                                                     std::fclose);
+        ASSERT_TRUE(stream);
+        TripletTable table;
+        table.lines = {99};
+        table.sampleIds = {"old"};
+        EXPECT_EQ(c.wantResult, ReadTripletStream(stream.get(), &table, "RGB_R", "RGB_G", "RGB_B"));
+        EXPECT_EQ(c.lines, table.lines);
+        EXPECT_EQ(c.ids, table.sampleIds);
+        // The same patches as the file reader's, to the bit.
+        std::vector<std::vector<double>> values;
+        for (const Color3& p : table.patches)
+            values.push_back({p.c[0], p.c[1], p.c[2]});
+        EXPECT_EQ(Read(dir, c.text, c.wantResult), values);
+    }
 }
 
 }  // namespace

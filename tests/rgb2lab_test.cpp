@@ -72,6 +72,31 @@ TEST_F(Rgb2LabRun, ConvertsTheBundledCharts)
     EXPECT_EQ(oneRun + oneRun, Read("log.txt"));
 }
 
+// Tab-separated and with CR-LF endings too, as spreadsheet exports write them.
+TEST_F(Rgb2LabRun, DecimalCommasGiveTheSameOutAsPoints)
+{
+    const std::string points = ReadFile(Data("chart17-srgb.ti3"));
+    const std::size_t data = points.find("BEGIN_DATA\n");
+    std::string commas;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const char c = points[i];
+        if (c == '\n')
+            commas += "\r\n";
+        else if (i > data && c == '.')
+            commas += ',';
+        else if (i > data && c == ' ')
+            commas += '\t';
+        else
+            commas += c;
+    }
+    Write("chart.ti3", commas);
+    Write("targets.txt", ReadFile(Data("targets1000.txt")));
+    const auto r = Run({"-m", "chart.ti3", "-t", "targets.txt"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(k_stages + k_grid17 + k_writing + k_success, r.out);
+    EXPECT_EQ(ReadFile(Data("chart17-srgb.out")), Read("out"));
+}
+
 TEST_F(Rgb2LabRun, RefusedCommandLinesLogNothing)
 {
     struct Case {
@@ -116,6 +141,14 @@ TEST_F(Rgb2LabRun, AFailedStageLogsOneErrorAndExitsTwo)
         {"chart.txt", "missing.txt",
          "Reading RGB reference values...\nReading Lab measurement values...\nReading RGB target values...\n"
          "Error: Could not read target RGB values from 'missing.txt'.\n"},
+        {"forged\nError: x\x1b[0m\t\r\x7f\x01\\n \u00e9.txt", "targets.txt",
+         "Reading RGB reference values...\nError: Could not read RGB reference values from "
+         "'forged\\nError: x\\x1b[0m\\t\\r\\x7f\\x01\\n \u00e9.txt'.\n"},
+        {"/dev/zero", "targets.txt",
+         "Reading RGB reference values...\nError: Could not read RGB reference values from '/dev/zero'.\n"},
+        {"chart.txt", "/dev/zero",
+         "Reading RGB reference values...\nReading Lab measurement values...\nReading RGB target values...\n"
+         "Error: Could not read target RGB values from '/dev/zero'.\n"},
         {"chart.txt", "outside.txt", k_stages + k_grid2 + interpolate},
         {"nogrid.txt", "targets.txt", k_stages + interpolate},
         {"sub/chart.txt", "targets.txt",
@@ -136,6 +169,86 @@ TEST_F(Rgb2LabRun, AFailedStageLogsOneErrorAndExitsTwo)
         EXPECT_EQ("earlier\n", Read("out"));
     }
     EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(File("sub")), {}));
+}
+
+// Given by name, through a hard link or through a symbolic link, an input that is also the
+// output file is left as it was and the write stage fails.
+TEST_F(Rgb2LabRun, NeverOverwritesAnInput)
+{
+    const std::string failed = k_stages + k_grid2 + k_writing + "Error: Failed to write derived LAB values!\n";
+    const std::vector<std::vector<std::string>> cases = {
+        {"-m", "chart.txt", "-t", "out"},
+        {"-m", "out", "-t", "targets.txt"},
+        {"-m", "chart.txt", "-t", "hardlink"},
+        {"-m", "symlink", "-t", "targets.txt"},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        SCOPED_TRACE(args[1] + " " + args[3]);
+        std::filesystem::remove(File("out"));
+        std::filesystem::remove(File("hardlink"));
+        std::filesystem::remove(File("symlink"));
+        Write("chart.txt", k_tripletChart);
+        Write("targets.txt", "50 50 50\n");
+        if (args[1] == "out" || args[1] == "symlink")
+            Write("out", k_tripletChart);
+        else
+            Write("out", "50 50 50\n");
+        std::filesystem::create_hard_link(File("out"), File("hardlink"));
+        std::filesystem::create_symlink("out", File("symlink"));
+        const auto r = Run(args);
+        EXPECT_EQ(2, r.status);
+        EXPECT_EQ(failed + k_failure, r.out);
+        EXPECT_EQ(args[1] == "out" || args[1] == "symlink" ? k_tripletChart : "50 50 50\n", Read("out"));
+    }
+}
+
+// Standard output, the exit status and out stay as they are; the log's failure is said once.
+TEST_F(Rgb2LabRun, SaysOnceOnStandardErrorWhenLogTxtCannotBeWritten)
+{
+    Write("chart.txt", k_tripletChart);
+    Write("targets.txt", "50 25 100\n");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"directory", "rgb2lab: cannot write log.txt: Is a directory\n"},
+        {"/dev/full", "rgb2lab: cannot write log.txt: No space left on device\n"},
+    };
+    for (const auto& [logTxt, err] : cases) {
+        SCOPED_TRACE(logTxt);
+        std::filesystem::remove_all(File("log.txt"));
+        std::filesystem::remove(File("out"));
+        if (logTxt == "directory")
+            std::filesystem::create_directory(File("log.txt"));
+        else
+            std::filesystem::create_symlink(logTxt, File("log.txt"));
+        const auto r = Run({"-m", "chart.txt", "-t", "targets.txt"});
+        EXPECT_EQ(0, r.status);
+        EXPECT_EQ(k_stages + k_grid2 + k_writing + k_success, r.out);
+        EXPECT_EQ(err, r.err);
+        EXPECT_EQ("50.000000\t25.000000\t100.000000\n", Read("out"));
+    }
+}
+
+// The limit (512 bytes) is below the size of out: the write fails, and the run says so.
+TEST_F(Rgb2LabRun, AFileSizeLimitFailsTheWriteStage)
+{
+    Write("chart17.ti3", ReadFile(Data("chart17-srgb.ti3")));
+    Write("targets.txt", ReadFile(Data("targets1000.txt")));
+    Write("out", "earlier\n");
+    const auto r = testutil::Run(
+        "/bin/sh", {"-c", "ulimit -f 1 && exec \"$0\" -m chart17.ti3 -t targets.txt", RGB2LAB_EXE}, m_dir.path());
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ(k_stages + k_grid17 + k_writing + "Error: Failed to write derived LAB values!\n" + k_failure, r.out);
+    EXPECT_EQ("earlier\n", Read("out"));
+    EXPECT_EQ(4, std::distance(std::filesystem::directory_iterator(m_dir.path()), {}));  // log.txt beside the three
+}
+
+TEST_F(Rgb2LabRun, ReadsTargetsFromAPipe)
+{
+    Write("chart.txt", k_tripletChart);
+    const auto r = testutil::Run("/bin/sh", {"-c", "printf '50 25 100\\n' | \"$0\" -m chart.txt -t /dev/stdin", RGB2LAB_EXE},
+                                 m_dir.path());
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(k_stages + k_grid2 + k_writing + k_success, r.out);
+    EXPECT_EQ("50.000000\t25.000000\t100.000000\n", Read("out"));
 }
 
 TEST_F(Rgb2LabRun, A5202ChartWhosePreprocessingGivesUpLeavesTheDiagonalUnmeasured)

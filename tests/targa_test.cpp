@@ -89,17 +89,36 @@ TEST(TargaFile, RefusesMalformedFilesAndImagesItCannotStore)
                   image.valid ? Pattern(image.components) : Bytes());
     }
 
-    Targa noPixels(2, 2, 5, 8, nullptr), wide(70000, 1, 1, 8, nullptr),
+    Targa noPixels(2, 2, 5, 8, nullptr), wide(65536, 1, 1, 8, nullptr), tall(1, 65536, 2, 8, nullptr),
         deep(2, 2, 3, 16, nullptr), pixel(1, 1, 1, 8, nullptr), unread(dir.file("none").c_str());
     EXPECT_TRUE(!noPixels.valid && unread.error == "can't open file") << unread.error;
+    Targa five(1, 1, 4, 8, nullptr);
+    five.components = 5;  // the fields are public; the buffer holds only 4 bytes
     const struct { Targa* image; std::string path; const char* error; } writes[] = {
         {&noPixels, out, "no image data"}, {&wide, out, "image too large for Targa"},
+        {&tall, out, "image too large for Targa"},
         {&deep, out, "unsupported Targa bit / component combination"},
+        {&five, out, "unsupported Targa bit / component combination"},
         {&pixel, dir.file("no/such/dir.tga"), "can't open file"},
         {&pixel, "/dev/full", "can't write data"}};
     for (const auto& [image, path, error] : writes) {
         EXPECT_FALSE(image->write(path.c_str()));
         EXPECT_EQ(image->error, error);
         EXPECT_FALSE(testutil::FileExists(out));
+    }
+}
+
+// The 16-bit size fields hold up to 65535; one more is refused above.
+TEST(TargaFile, LargestDimensionsRoundTrip)
+{
+    testutil::TempDir dir;
+    const std::string path = dir.file("big.tga");
+    for (auto [width, height] : {std::pair{65535, 1}, {1, 65535}}) {
+        Bytes pixels(65535 * 2);
+        std::iota(pixels.begin(), pixels.end(), 0);
+        ASSERT_TRUE(Targa(width, height, 2, 8, pixels.data()).write(path.c_str()));
+        const Targa back(path.c_str());
+        ASSERT_TRUE(back.valid && back.width == width && back.height == height);
+        EXPECT_EQ(Bytes(back.data, back.data + back.bufferSize()), pixels);
     }
 }

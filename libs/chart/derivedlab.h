@@ -1,17 +1,12 @@
 // Derived Lab computation: the Lab value a device would produce for a device RGB value,
-// by trilinear interpolation between the eight measured grid points that enclose it.
-//
-// The reference patches' RGB values must form a regular N x N x N grid: the distinct values
-// of each channel are that channel's axis, and the three axes must be equally long. Duplicate
-// patches (same RGB) are averaged before interpolating.
+// by trilinear interpolation between the eight measured grid points that enclose it
+// (MeasuredGrid, grid.h, after the 5202-patch chart reduction).
 #pragma once
 
 #include "color3.h"
+#include "grid.h"
 
 #include <vector>
-
-// Largest number of values per axis: the grid point table then takes 64 MiB.
-inline constexpr long long k_maxAxisValues = 256;
 
 // Fills `derivedLab` with one Lab value per target, in target order. The reference lists are
 // first handed to the 5202-patch chart reduction, which may rewrite them. Prints the grid

@@ -4,6 +4,7 @@
 #include "numbertext.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -14,6 +15,8 @@ namespace {
 using FilePtr = std::unique_ptr<FILE, int (*)(FILE*)>;
 
 constexpr std::size_t k_readBufferSize = std::size_t(1) << 16;
+// The line buffer holds a full piece, the two characters of a CR-LF ending and a NUL.
+constexpr std::size_t k_lineBufferSize = k_maxPieceChars + 3;
 
 // Field separators of the column layout; a run of them counts as one.
 constexpr const char* k_separators = " \t\n";
@@ -21,6 +24,71 @@ constexpr const char* k_separators = " \t\n";
 bool StartsWith(const char* line, std::string_view prefix)
 {
     return std::strncmp(line, prefix.data(), prefix.size()) == 0;
+}
+
+// An open table: its file, the line buffer (k_lineBufferSize bytes) and the bytes taken
+// from the file so far, NUL bytes included. A table read with provenance also records, for
+// each patch, the number of the physical line its line or row starts on (a long line's
+// pieces share it) and, in the column layout, its sample id.
+struct LineInput {
+    FILE* file = nullptr;
+    char* line = nullptr;
+    TripletTable* provenance = nullptr;
+    std::uint64_t bytesRead = 0;
+    std::size_t number = 0;  // the physical line of the piece in `line`, from 1
+    bool lineEnded = true;   // the piece before it ended its line
+
+    void Add(std::vector<Color3>* patches, const Color3& patch)
+    {
+        patches->push_back(patch);
+        if (provenance)
+            provenance->lines.push_back(number);
+    }
+};
+
+// Reads the next line, or the next k_maxPieceChars piece of a longer one, into in.line, as
+// fgets does: the newline stays, a NUL byte ends the text the callers see. False at once when
+// the end of the file was reached before, and when nothing is left to read (end of file or a
+// read error).
+bool ReadNextLine(LineInput& in)
+{
+    FILE* const stream = in.file;
+    char* const buffer = in.line;
+    if (std::feof(stream))
+        return false;
+    std::size_t n = 0;
+    int c = 0;
+    while (n < k_maxPieceChars && (c = getc_unlocked(stream)) != EOF) {
+        buffer[n++] = static_cast<char>(c);
+        if (c == '\n')
+            break;
+    }
+    if (n == k_maxPieceChars && c != '\n') {
+        // A full piece: a line ending right after it belongs to it, not to a piece of its own.
+        c = getc_unlocked(stream);
+        if (c == '\r') {
+            buffer[n++] = '\r';
+            c = getc_unlocked(stream);
+        }
+        if (c == '\n')
+            buffer[n++] = '\n';
+        else if (c != EOF)
+            ungetc(c, stream);
+    }
+    buffer[n] = '\0';
+    in.bytesRead += n;
+    if (n > 0) {
+        in.number += in.lineEnded ? 1 : 0;
+        in.lineEnded = buffer[n - 1] == '\n';
+    }
+    return n > 0 && !std::ferror(stream);
+}
+
+// The next line of the search for the data block: false at end of file, and once the
+// search has taken k_maxSearchBytes of input.
+bool ReadNextSearchedLine(LineInput& in)
+{
+    return in.bytesRead < k_maxSearchBytes && ReadNextLine(in);
 }
 
 // Three numbers at the start of `line`, each after optional white space, converted as
@@ -40,11 +108,11 @@ bool ScanTriplet(const char* line, Color3* out)
 
 // Appends every further line that starts with three numbers; stops at the first that does
 // not, or at end of file.
-void ReadTripletLines(FILE* file, char* line, std::vector<Color3>* patches)
+void ReadTripletLines(LineInput& in, std::vector<Color3>* patches)
 {
     Color3 patch;
-    while (ReadNextLine(file, line) && ScanTriplet(line, &patch))
-        patches->push_back(patch);
+    while (ReadNextLine(in) && ScanTriplet(in.line, &patch))
+        in.Add(patches, patch);
 }
 
 // A header line: each field, with trailing white space (a CR-LF's carriage return too)
@@ -68,17 +136,54 @@ void ReadHeaderLine(char* line, const char* const names[3], int positions[3])
     }
 }
 
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The comma of a field written with a decimal comma: an optional sign, digits, one comma and
+// digits, followed by nothing but white space (a CR-LF's carriage return). Null for any
+// other field.
+char* DecimalComma(char* field)
+{
+    char* p = field;
+    if (*p == '+' || *p == '-')
+        ++p;
+    const char* const integer = p;
+    while (IsDigit(*p))
+        ++p;
+    if (p == integer || *p != ',')
+        return nullptr;
+    char* const comma = p++;
+    const char* const fraction = p;
+    while (IsDigit(*p))
+        ++p;
+    if (p == fraction)
+        return nullptr;
+    while (std::isspace(static_cast<unsigned char>(*p)))
+        ++p;
+    return *p == '\0' ? comma : nullptr;
+}
+
 enum class RowResult { Patch, EndOfBlock, TooShort };
 
-// A data row: every field converted as strtod does, unchecked (a name such as A1 reads 0.0).
+// A data row: every field converted as strtod does, unchecked (a name such as A1 reads 0.0),
+// a field written with a decimal comma read as the same number written with a point.
 // Three fields or fewer end the block. The chosen values are rounded to single precision.
-RowResult ReadDataRow(char* line, const int positions[3], std::vector<double>& values, Color3* out)
+// `firstField`, when not null, receives the row's first field as written (its sample id).
+RowResult ReadDataRow(char* line, const int positions[3], std::vector<double>& values, Color3* out,
+                      std::string* firstField)
 {
     values.clear();
     char* save = nullptr;
     for (char* field = strtok_r(line, k_separators, &save); field;
-         field = strtok_r(nullptr, k_separators, &save))
+         field = strtok_r(nullptr, k_separators, &save)) {
+        if (firstField && values.empty())
+            *firstField = field;
+        if (char* comma = DecimalComma(field))
+            *comma = '.';
         values.push_back(ParseDouble(field, nullptr));
+    }
     if (values.size() <= 3)
         return RowResult::EndOfBlock;
     for (int n = 0; n < 3; ++n) {
@@ -91,12 +196,14 @@ RowResult ReadDataRow(char* line, const int positions[3], std::vector<double>& v
 }
 
 // The column layout, from the line after the first: returns false when the file ends before
-// "BEGIN_DATA", when a name has no column by then, or on a row too short for a column.
-bool ReadColumnLayout(FILE* file, char* line, const char* const names[3], std::vector<Color3>* patches)
+// "BEGIN_DATA" or the search for it gives up, when a name has no column by then, or on a row
+// too short for a column.
+bool ReadColumnLayout(LineInput& in, const char* const names[3], std::vector<Color3>* patches)
 {
+    char* const line = in.line;
     int positions[3] = {-1, -1, -1};
     for (;;) {
-        if (!ReadNextLine(file, line))
+        if (!ReadNextSearchedLine(in))
             return false;
         // "BEGIN_DATA_FORMAT" also begins with "BEGIN_DATA", so it is tested first.
         if (StartsWith(line, "BEGIN_DATA_FORMAT"))
@@ -113,10 +220,14 @@ bool ReadColumnLayout(FILE* file, char* line, const char* const names[3], std::v
 
     std::vector<double> values;
     Color3 patch;
-    while (ReadNextLine(file, line)) {
-        switch (ReadDataRow(line, positions, values, &patch)) {
+    std::string id;
+    std::string* const wantId = in.provenance ? &id : nullptr;
+    while (ReadNextLine(in)) {
+        switch (ReadDataRow(line, positions, values, &patch, wantId)) {
         case RowResult::Patch:
-            patches->push_back(patch);
+            in.Add(patches, patch);
+            if (wantId)
+                in.provenance->sampleIds.push_back(id);
             break;
         case RowResult::EndOfBlock:
             return true;
@@ -127,18 +238,39 @@ bool ReadColumnLayout(FILE* file, char* line, const char* const names[3], std::v
     return true;
 }
 
+// The reader on an open stream, from its first line; `provenance` may be null.
+int ReadTriplets(FILE* file, const char* const names[3], std::vector<Color3>* patches, TripletTable* provenance)
+{
+    std::unique_ptr<char[]> line(new char[k_lineBufferSize]);
+    LineInput in{file, line.get(), provenance};
+    if (!ReadNextLine(in))
+        return 0;
+
+    Color3 first;
+    if (ScanTriplet(in.line, &first)) {
+        in.Add(patches, first);
+        ReadTripletLines(in, patches);
+        return 1;
+    }
+    if (StartsWith(in.line, "PATCH_HEADER")) {
+        do {
+            if (!ReadNextSearchedLine(in))
+                return 0;
+        } while (!StartsWith(in.line, "PATCH_DATA"));
+        ReadTripletLines(in, patches);
+        return 1;
+    }
+    if (!ReadColumnLayout(in, names, patches)) {
+        patches->clear();
+        return 0;
+    }
+    return 1;
+}
+
 // The writer formats whole lines into one buffer and hands it to the file when full.
 constexpr std::size_t k_writeBufferSize = std::size_t(1) << 20;
-constexpr std::size_t k_maxLineChars = 3 * k_maxFixed6Chars + 3;
 
 }  // namespace
-
-bool ReadNextLine(FILE* stream, char* buffer)
-{
-    if (std::feof(stream))
-        return false;
-    return std::fgets(buffer, static_cast<int>(k_lineBufferSize - 1), stream) != nullptr;
-}
 
 int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const char* firstName,
                           const char* secondName, const char* thirdName)
@@ -149,30 +281,31 @@ int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const 
         return 0;
     // Fewer, larger reads; the lines handed out are the same.
     std::setvbuf(file.get(), nullptr, _IOFBF, k_readBufferSize);
-    std::unique_ptr<char[]> line(new char[k_lineBufferSize]);
-    if (!ReadNextLine(file.get(), line.get()))
-        return 0;
-
-    Color3 first;
-    if (ScanTriplet(line.get(), &first)) {
-        patches->push_back(first);
-        ReadTripletLines(file.get(), line.get(), patches);
-        return 1;
-    }
-    if (StartsWith(line.get(), "PATCH_HEADER")) {
-        do {
-            if (!ReadNextLine(file.get(), line.get()))
-                return 0;
-        } while (!StartsWith(line.get(), "PATCH_DATA"));
-        ReadTripletLines(file.get(), line.get(), patches);
-        return 1;
-    }
     const char* const names[3] = {firstName, secondName, thirdName};
-    if (!ReadColumnLayout(file.get(), line.get(), names, patches)) {
-        patches->clear();
+    return ReadTriplets(file.get(), names, patches, nullptr);
+}
+
+int ReadTripletStream(FILE* stream, TripletTable* table, const char* firstName, const char* secondName,
+                      const char* thirdName)
+{
+    *table = TripletTable();
+    const char* const names[3] = {firstName, secondName, thirdName};
+    if (ReadTriplets(stream, names, &table->patches, table) == 0) {
+        *table = TripletTable();
         return 0;
     }
     return 1;
+}
+
+char* FormatTripletLine(char* out, const Color3& triplet)
+{
+    out = FormatFixed6(out, triplet.c[0]);
+    *out++ = '\t';
+    out = FormatFixed6(out, triplet.c[1]);
+    *out++ = '\t';
+    out = FormatFixed6(out, triplet.c[2]);
+    *out++ = '\n';
+    return out;
 }
 
 int WriteTabDelimitedTriplets(const char* path, const std::vector<Color3>& triplets)
@@ -187,17 +320,11 @@ int WriteTabDelimitedTriplets(const char* path, const std::vector<Color3>& tripl
     bool ok = true;
     for (std::size_t i = 0; ok && i < triplets.size(); ++i) {
         // Room for one more line of three values is always left at the end of the buffer.
-        if (static_cast<std::size_t>(p - begin) > k_writeBufferSize - k_maxLineChars) {
+        if (static_cast<std::size_t>(p - begin) > k_writeBufferSize - k_maxTripletLineChars) {
             ok = file.Write(begin, static_cast<std::size_t>(p - begin));
             p = begin;
         }
-        const Color3& t = triplets[i];
-        p = FormatFixed6(p, t.c[0]);
-        *p++ = '\t';
-        p = FormatFixed6(p, t.c[1]);
-        *p++ = '\t';
-        p = FormatFixed6(p, t.c[2]);
-        *p++ = '\n';
+        p = FormatTripletLine(p, triplets[i]);
     }
     ok = ok && file.Write(begin, static_cast<std::size_t>(p - begin));
     return (ok && file.Commit()) ? 1 : 0;

@@ -13,24 +13,54 @@
 #pragma once
 
 #include "color3.h"
+#include "numbertext.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-// Size of the reader's line buffer: one read takes at most k_lineBufferSize - 2 characters.
-inline constexpr std::size_t k_lineBufferSize = 8192;
+// Longest piece of a line the reader handles at once: a longer line is read in pieces of
+// this many characters, each handled as a line of its own. The line ending (a newline, or a
+// carriage return and a newline) always stays with the piece it ends, so a line of any
+// length leaves the following lines to be read from their own start.
+inline constexpr std::size_t k_maxPieceChars = 8190;
 
-// Reads the next line, or the next 8190-character piece of a longer one, into `buffer`
-// (k_lineBufferSize bytes). False at end of file or on a read error.
-bool ReadNextLine(FILE* stream, char* buffer);
+// Input searched for the start of the data (the line beginning "PATCH_DATA" or "BEGIN_DATA"):
+// a table whose data block does not begin within this many bytes is refused, so that an
+// endless stream such as /dev/zero ends the read. Pipes and /dev/stdin are read as files are.
+inline constexpr std::uint64_t k_maxSearchBytes = std::uint64_t(64) << 20;
 
 // Reads the triplets of `path` into `patches` (cleared first). The three names choose the
-// columns of the column layout. Returns 1 on success, 0 on failure; after a failure
+// columns of the column layout; there a field of the form digits, one comma, digits (with an
+// optional sign and nothing else but trailing white space) is a number written with a
+// decimal comma, so "51,2872" reads as 51.2872 exactly as "51.2872" does. Returns 1 on success, 0 on failure; after a failure
 // `patches` is empty. An empty list can be a success: the caller checks the count.
 int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const char* firstName,
                           const char* secondName, const char* thirdName);
+
+// A table's patches and where each one stands in its input, for messages that name a patch.
+struct TripletTable {
+    std::vector<Color3> patches;
+    // The physical line (counted from 1) on which each patch's line or row starts.
+    std::vector<std::size_t> lines;
+    // Column layout: each row's first field as written, its sample id. Other layouts: empty.
+    std::vector<std::string> sampleIds;
+};
+
+// Reads an open stream, standard input included, from where it stands, exactly as
+// ReadTripletFileString reads a file, and records each patch's line and sample id. Returns
+// 1 on success, 0 on failure; after a failure `table` is empty. The stream is left open.
+int ReadTripletStream(FILE* stream, TripletTable* table, const char* firstName, const char* secondName,
+                      const char* thirdName);
+
+// Longest "%lf\t%lf\t%lf\n" line of a triplet.
+inline constexpr std::size_t k_maxTripletLineChars = 3 * k_maxFixed6Chars + 3;
+
+// Writes the "%lf\t%lf\t%lf\n" line of `triplet` at `out` (k_maxTripletLineChars bytes
+// available, no terminating NUL) and returns the position after it.
+char* FormatTripletLine(char* out, const Color3& triplet);
 
 // Writes one "%lf\t%lf\t%lf\n" line per triplet. The file is written under a temporary
 // name in the same directory and renamed over `path` only when every byte was written, so

@@ -81,25 +81,27 @@ Color3 Smooth(const std::vector<GrayGroup>& groups, std::size_t j)
 
 }  // namespace
 
-void Preprocess5202Target(std::vector<Color3>& rgb, std::vector<Color3>& lab)
+void Preprocess5202Target(std::vector<Color3>& rgb, std::vector<Color3>& lab, std::FILE* messages)
 {
     if (rgb.size() != k_chartPatches || lab.size() != rgb.size())
         return;
 
     const std::multimap<double, Color3> grays = ExtractGrays(rgb, lab);
     if (grays.size() != k_grayPatches) {
-        std::printf("Warning: Preprocess5202Target () failed because an unexpected number (%u) of "
-                    "gray patches were found. We were expecting 306 gray patches instead.\n",
-                    static_cast<unsigned>(grays.size()));
+        std::fprintf(messages,
+                     "Warning: Preprocess5202Target () failed because an unexpected number (%u) of "
+                     "gray patches were found. We were expecting 306 gray patches instead.\n",
+                     static_cast<unsigned>(grays.size()));
         return;
     }
 
     std::vector<GrayGroup> groups = GroupByLevel(grays);
     if (groups.size() != k_grayLevels) {
-        std::printf("Warning: Preprocess5202Target () failed because an unexpected number (%u) of "
-                    "unique gray patches were found. We were expecting 289 unique gray patches "
-                    "instead.\n",
-                    static_cast<unsigned>(groups.size()));
+        std::fprintf(messages,
+                     "Warning: Preprocess5202Target () failed because an unexpected number (%u) of "
+                     "unique gray patches were found. We were expecting 289 unique gray patches "
+                     "instead.\n",
+                     static_cast<unsigned>(groups.size()));
         return;
     }
 
@@ -114,8 +116,8 @@ void Preprocess5202Target(std::vector<Color3>& rgb, std::vector<Color3>& lab)
         const std::size_t j = k * k_sampleSpacing;
         const Color3 sampleLab = (k == 0 || k == k_samples - 1) ? groups[j].lab : Smooth(groups, j);
         const Color3& sampleRgb = groups[j].rgb;
-        std::printf("(%lf, %lf, %lf) -> (%lf, %lf, %lf)\n", sampleRgb.c[0], sampleRgb.c[1],
-                    sampleRgb.c[2], sampleLab.c[0], sampleLab.c[1], sampleLab.c[2]);
+        std::fprintf(messages, "(%lf, %lf, %lf) -> (%lf, %lf, %lf)\n", sampleRgb.c[0], sampleRgb.c[1],
+                     sampleRgb.c[2], sampleLab.c[0], sampleLab.c[1], sampleLab.c[2]);
         rgb.push_back(sampleRgb);
         lab.push_back(sampleLab);
     }

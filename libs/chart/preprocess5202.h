@@ -9,9 +9,10 @@
 
 #include "color3.h"
 
+#include <cstdio>
 #include <vector>
 
 // Works in place on the index-parallel lists; lists of any size other than 5202 (empty ones
 // included) are left as they are. Prints the samples, or a warning when the gray patches
-// are not as expected (the lists are then left without any gray patch), to standard output.
-void Preprocess5202Target(std::vector<Color3>& rgb, std::vector<Color3>& lab);
+// are not as expected (the lists are then left without any gray patch), to `messages`.
+void Preprocess5202Target(std::vector<Color3>& rgb, std::vector<Color3>& lab, std::FILE* messages = stdout);

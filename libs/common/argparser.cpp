@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <utility>
 
 namespace ns_Argparser {
 
@@ -121,6 +122,107 @@ std::string Annotation(ArgparserOption& option)
     }
 }
 
+// Every option by its letter and by its long name. Indexed by unsigned char: letters with the
+// high bit set are ordinary table entries.
+struct OptionIndex {
+    std::array<ArgparserOption*, 256> shortNames{};
+    std::map<std::string, ArgparserOption*> longNames;
+
+    ArgparserOption* Short(char letter) const { return shortNames[static_cast<unsigned char>(letter)]; }
+};
+
+// The first option to claim a name keeps it; every later claim is reported on `out`.
+OptionIndex IndexOptions(const std::vector<std::unique_ptr<ArgparserOption>>& options, FILE* out)
+{
+    OptionIndex index;
+    for (auto& option : options) {
+        if (option->shortName == 0)
+            continue;
+        ArgparserOption*& slot = index.shortNames[static_cast<unsigned char>(option->shortName)];
+        if (slot)
+            std::fprintf(out, k_fmtDuplicateShort, option->shortName);
+        else
+            slot = option.get();
+    }
+    for (auto& option : options)
+        if (!index.longNames.emplace(option->longName, option.get()).second)
+            std::fprintf(out, k_fmtDuplicateLong, option->longName.c_str());
+    return index;
+}
+
+// "-x", "-xyz" or "--name": anything else is skipped ("") or positional ("-", "--", "a").
+bool NamesOption(const std::string& arg)
+{
+    return (arg.size() >= 2 && arg[0] == '-' && arg[1] != '-') ||
+           (arg.size() >= 3 && arg.compare(0, 2, "--") == 0);
+}
+
+// `text` as the value `option` waits for in *mode, which goes back to expecting an option.
+// Returns the reason when the text is not a number the option can take, else null.
+const char* StoreValue(const std::string& text, ArgparserOption& option, ArgparserMode* mode)
+{
+    switch (std::exchange(*mode, ArgparserMode::ExpectOption)) {
+    case ArgparserMode::ExpectInt:
+        return ConvertInt(text, &As<ArgparserOptionInt>(option).value) ? nullptr : k_reasonInt;
+    case ArgparserMode::ExpectFloat:
+        return ConvertFloat(text, &As<ArgparserOptionFloat>(option).value) ? nullptr : k_reasonFloat;
+    default:
+        As<ArgparserOptionString>(option).setValue(text.c_str());
+        return nullptr;
+    }
+}
+
+// "-xyz": switches only, set one after the other; help among them ends the scan at once.
+const char* ReadGroup(const std::string& arg, const OptionIndex& index, ArgparserMode* mode)
+{
+    for (std::size_t k = 1; k < arg.size(); ++k) {
+        ArgparserOption* option = index.Short(arg[k]);
+        if (!option)
+            return k_reasonNoSuchOption;
+        if (option->type() == ArgparserOption::Help) {
+            option->seen = true;
+            *mode = ArgparserMode::HelpRequested;
+            return nullptr;
+        }
+        if (option->type() != ArgparserOption::Switch)
+            return k_reasonGroup;
+        pick_next_mode(option);
+    }
+    return nullptr;
+}
+
+// An argument for which NamesOption holds. The option it names becomes *current, and *mode
+// says what the next argument must be. Returns the reason when it is refused, else null.
+const char* ReadOption(const std::string& arg, const OptionIndex& index, ArgparserOption** current,
+                       ArgparserMode* mode)
+{
+    if (arg[1] != '-' && arg.size() > 2)
+        return ReadGroup(arg, index, mode);
+    ArgparserOption* option = nullptr;
+    if (arg[1] != '-') {
+        option = index.Short(arg[1]);
+    } else if (auto found = index.longNames.find(arg.substr(2)); found != index.longNames.end()) {
+        option = found->second;
+    }
+    if (!option)
+        return k_reasonNoSuchOption;
+    option->seen = true;
+    *current = option;
+    *mode = pick_next_mode(option);
+    return nullptr;
+}
+
+// The message for an option still waiting for its value at the end, or null.
+const char* MissingValueFormat(ArgparserMode mode)
+{
+    switch (mode) {
+    case ArgparserMode::ExpectInt: return k_fmtMissingInt;
+    case ArgparserMode::ExpectFloat: return k_fmtMissingFloat;
+    case ArgparserMode::ExpectString: return k_fmtMissingString;
+    default: return nullptr;
+    }
+}
+
 }  // namespace
 
 ArgparserOption::ArgparserOption(char shortName, const char* longName, const char* help,
@@ -218,8 +320,10 @@ void Argparser::AddString(char shortName, const char* longName, std::string* tar
 
 void Argparser::AddOption(ArgparserOption* option)
 {
-    if (option)
-        m_options.emplace_back(option);
+    // Owned before the list grows: an allocation failure there must not leak the option.
+    std::unique_ptr<ArgparserOption> owned(option);
+    if (owned)
+        m_options.push_back(std::move(owned));
 }
 
 void Argparser::AddArgNames(std::vector<std::string>* names, const char* usageText)
@@ -233,131 +337,72 @@ void Argparser::SetHelpString(std::string text)
     m_helpString = std::move(text);
 }
 
+void Argparser::SetOutput(FILE* stream)
+{
+    m_out = stream ? stream : stdout;
+}
+
 bool Argparser::Invalid(const std::string& argument, const char* reason)
 {
     g_errString = reason;
-    std::printf(k_fmtInvalid, argument.c_str(), reason);
+    std::fprintf(m_out, k_fmtInvalid, argument.c_str(), reason);
     PrintHelp();
     return false;
 }
 
 bool Argparser::Process()
 {
-    using enum ArgparserMode;
-
-    // Indexed by unsigned char: letters with the high bit set are ordinary table entries.
-    std::array<ArgparserOption*, 256> shortNames{};
-    std::map<std::string, ArgparserOption*> longNames;
-    for (auto& option : m_options) {
-        if (option->shortName == 0)
-            continue;
-        ArgparserOption*& slot = shortNames[static_cast<unsigned char>(option->shortName)];
-        if (slot)
-            std::printf(k_fmtDuplicateShort, option->shortName);
-        else
-            slot = option.get();
-    }
-    for (auto& option : m_options)
-        if (!longNames.emplace(option->longName, option.get()).second)
-            std::printf(k_fmtDuplicateLong, option->longName.c_str());
-
+    const OptionIndex index = IndexOptions(m_options, m_out);
     g_errString = "";
     for (auto& option : m_options)
         option->seen = false;
 
-    ArgparserMode mode = ExpectOption;
+    ArgparserMode mode = ArgparserMode::ExpectOption;
     ArgparserOption* current = nullptr;
     for (std::size_t i = 1; i < m_args.size(); ++i) {
         const std::string& arg = m_args[i];
-        switch (mode) {
-        case ExpectInt:
-            if (!ConvertInt(arg, &As<ArgparserOptionInt>(*current).value))
-                return Invalid(arg, k_reasonInt);
-            mode = ExpectOption;
-            continue;
-        case ExpectFloat:
-            if (!ConvertFloat(arg, &As<ArgparserOptionFloat>(*current).value))
-                return Invalid(arg, k_reasonFloat);
-            mode = ExpectOption;
-            continue;
-        case ExpectString:
-            As<ArgparserOptionString>(*current).setValue(arg.c_str());
-            mode = ExpectOption;
-            continue;
-        default:
-            break;
-        }
-
-        if (arg.empty())
-            continue;
-        if (arg.size() >= 2 && arg[0] == '-' && arg[1] != '-') {
-            if (arg.size() == 2) {
-                current = shortNames[static_cast<unsigned char>(arg[1])];
-                if (!current)
-                    return Invalid(arg, k_reasonNoSuchOption);
-                current->seen = true;
-                mode = pick_next_mode(current);
-            } else {
-                for (std::size_t k = 1; k < arg.size() && mode != HelpRequested; ++k) {
-                    ArgparserOption* option = shortNames[static_cast<unsigned char>(arg[k])];
-                    if (!option)
-                        return Invalid(arg, k_reasonNoSuchOption);
-                    if (option->type() == ArgparserOption::Help) {
-                        option->seen = true;
-                        mode = HelpRequested;
-                    } else if (option->type() != ArgparserOption::Switch) {
-                        return Invalid(arg, k_reasonGroup);
-                    } else {
-                        pick_next_mode(option);
-                    }
-                }
-            }
-        } else if (arg.size() >= 3 && arg.compare(0, 2, "--") == 0) {
-            auto found = longNames.find(arg.substr(2));
-            if (found == longNames.end())
-                return Invalid(arg, k_reasonNoSuchOption);
-            current = found->second;
-            current->seen = true;
-            mode = pick_next_mode(current);
-        } else {
-            if (m_argNames)
-                m_argNames->push_back(arg);
-            continue;
-        }
-        if (mode == HelpRequested) {
+        const char* reason = nullptr;
+        if (mode != ArgparserMode::ExpectOption)
+            reason = StoreValue(arg, *current, &mode);
+        else if (NamesOption(arg))
+            reason = ReadOption(arg, index, &current, &mode);
+        else if (!arg.empty() && m_argNames)
+            m_argNames->push_back(arg);
+        if (reason)
+            return Invalid(arg, reason);
+        if (mode == ArgparserMode::HelpRequested) {
             PrintHelp();
             return false;
         }
     }
 
     // Still waiting for a value: the last argument was an option whose value is missing.
-    const char* missingFormat = mode == ExpectInt     ? k_fmtMissingInt
-                                : mode == ExpectFloat ? k_fmtMissingFloat
-                                : mode == ExpectString ? k_fmtMissingString
-                                                       : nullptr;
-    if (missingFormat) {
-        std::printf(missingFormat, m_args.back().c_str());
+    if (const char* format = MissingValueFormat(mode)) {
+        std::fprintf(m_out, format, m_args.back().c_str());
         return false;
     }
+    if (ReportMissingRequired()) {
+        PrintHelp();
+        return false;
+    }
+    for (auto& option : m_options)
+        option->copyBack();
+    return true;
+}
 
-    bool missingRequired = false;
+bool Argparser::ReportMissingRequired()
+{
+    bool missing = false;
     for (auto& option : m_options) {
         if (!option->required || option->seen)
             continue;
         if (option->shortName != 0)
-            std::printf(k_fmtRequiredShort, option->shortName, option->longName.c_str());
+            std::fprintf(m_out, k_fmtRequiredShort, option->shortName, option->longName.c_str());
         else
-            std::printf(k_fmtRequiredLong, option->longName.c_str());
-        missingRequired = true;
+            std::fprintf(m_out, k_fmtRequiredLong, option->longName.c_str());
+        missing = true;
     }
-    if (missingRequired) {
-        PrintHelp();
-        return false;
-    }
-
-    for (auto& option : m_options)
-        option->copyBack();
-    return true;
+    return missing;
 }
 
 void Argparser::PrintHelp()
@@ -401,9 +446,9 @@ void Argparser::PrintHelp()
         text += Annotation(*option);
         text += '\n';
     }
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fwrite(text.data(), 1, text.size(), m_out);
     if (!m_helpString.empty())
-        std::printf(k_fmtHelpString, m_helpString.c_str());
+        std::fprintf(m_out, k_fmtHelpString, m_helpString.c_str());
 }
 
 }  // namespace ns_Argparser

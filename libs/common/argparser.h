@@ -8,7 +8,7 @@
 //   <value>    the argument after an integer, float or string option, whatever it holds
 //   ""         skipped
 //   other      positional, "-" and "--" included (there is no end-of-options mark)
-// Messages and the usage text go to standard output with printf. Only a command line that
+// Messages and the usage text go to standard output, or to the stream given to SetOutput. Only a command line that
 // is accepted as a whole writes the values back into the client variables.
 //
 // Usage text, for a program "tool" with the built-in help and two required strings:
@@ -22,6 +22,7 @@
 
 #include "rgb2lab/export.h"
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -133,6 +134,9 @@ public:
     void AddArgNames(std::vector<std::string>* names, const char* usageText);
     // Free text printed after the option table.
     void SetHelpString(std::string text);
+    // Where messages and the usage text go from now on; null means standard output. The
+    // stream must stay open while the parser prints to it.
+    void SetOutput(FILE* stream);
 
     // True when the command line was accepted and every option's value was written back.
     // On false no client variable has changed, save positional arguments already appended.
@@ -140,13 +144,17 @@ public:
     void PrintHelp();
 
 private:
+    // Prints the "Invalid" message and the usage text; returns false.
     bool Invalid(const std::string& argument, const char* reason);
+    // Names every required option the command line left out; true when there was one.
+    bool ReportMissingRequired();
 
     std::vector<std::string> m_args;  // own copy of argv; element 0 is the program path
     std::string m_argUsage;
     std::string m_helpString;
     std::vector<std::string>* m_argNames = nullptr;
     std::vector<std::unique_ptr<ArgparserOption>> m_options;  // in registration order
+    FILE* m_out = stdout;  // messages and usage text
 };
 
 }  // namespace ns_Argparser

@@ -11,6 +11,10 @@
 // (xp/yp, 1, (1 - xp - yp)/yp); with P the matrix whose rows are those XYZs,
 // S = W^T·P^-1 scales each primary so that RGB (1, 1, 1) lands on W, and the RGB-to-XYZ
 // matrix is P^T with column p scaled by S[p].
+//
+// sRGB: the matrix from k_sRGBChromaticities and k_D65_XYZ, D50 reached by the Bradford
+// tables as for Adobe RGB. The transfer curve breaks at the encoded 0.04045 and the linear
+// 0.0031308, the points the sRGB definition gives; its two halves meet there to within 3e-8.
 #include "colorcommon.h"
 
 #include <cmath>
@@ -22,6 +26,7 @@ const double k_D50_XYZ[3] = {0.964221, 1.0, 0.82521};
 const double k_D65_XYZ[3] = {0.950469, 1.0, 1.088969};
 const double k_proPhotoRGBChromaticities[6] = {0.7347, 0.2653, 0.1596, 0.8404, 0.0366, 0.0001};
 const double k_adobeRGBChromaticities[6] = {0.64, 0.33, 0.21, 0.71, 0.15, 0.06};
+const double k_sRGBChromaticities[6] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
 const double k_d65_to_d50_bradford[9] = {1.047835,  0.022897, -0.050147,  //
                                          0.029556,  0.990481, -0.017056,  //
                                          -0.009238, 0.01505,  0.752034};
@@ -36,6 +41,8 @@ const double k_labExponent = 0.333333333333333;
 const double k_lStarBreak = 8.0;
 const double k_proPhotoGamma = 1.8;
 const double k_adobeGamma = 2.2;
+const double k_sRGBEncodedBreak = 0.04045;
+const double k_sRGBLinearBreak = 0.0031308;
 // The matrix round trip leaves a channel that should be 0 within about 2.5e-16 of |XYZ|
 // (measured over the boundary of both working spaces); a thousand times that is still rounding.
 const double k_linearRounding = 1e-12;
@@ -206,6 +213,47 @@ void lab_to_adobergb_d50(const double* lab, double* rgb)
     xyz_to_rgb(xyz, k_adobeGamma, k_adobeRGBChromaticities, k_D65_XYZ, rgb);
 }
 
+void srgb_to_xyz_d50(const double* rgb, double* xyz)
+{
+    const double lin[3] = {SRGBEncodedGrayToY(rgb[0]), SRGBEncodedGrayToY(rgb[1]),
+                           SRGBEncodedGrayToY(rgb[2])};
+    double m[9], d65[3];
+    RgbToXyzMatrix(k_sRGBChromaticities, k_D65_XYZ, m);
+    Apply(m, lin, d65);
+    Apply(k_d65_to_d50_bradford, d65, xyz);
+}
+
+void srgb_to_lab_d50(const double* rgb, double* lab)
+{
+    double xyz[3];
+    srgb_to_xyz_d50(rgb, xyz);
+    xyz_to_lab(xyz, k_D50_XYZ, lab);
+}
+
+void xyz_to_srgb_d50(const double* xyz, double* rgb)
+{
+    double m[9], lin[3];
+    RgbToXyzMatrix(k_sRGBChromaticities, k_D65_XYZ, m);
+    matrix_invert_3(m, m);
+    Apply(k_d50_to_d65_bradford, xyz, lin);
+    Apply(m, lin, lin);
+    for (int i = 0; i < 3; ++i)
+        rgb[i] = YToSRGBEncodedGray(lin[i]);
+}
+
+void lab_to_srgb_d50(const double* lab, double* rgb)
+{
+    double xyz[3];
+    lab_to_xyz(lab, k_D50_XYZ, xyz);
+    xyz_to_srgb_d50(xyz, rgb);
+}
+
+void clip_rgb_3(const double* rgb, double* clipped)
+{
+    for (int i = 0; i < 3; ++i)
+        clipped[i] = rgb[i] > 0.0 ? (rgb[i] < 1.0 ? rgb[i] : 1.0) : 0.0;
+}
+
 double GammaEncodedGrayToY(double gray, double gamma)
 {
     return std::pow(gray, gamma);
@@ -234,4 +282,14 @@ double GammaEncodedGrayToLStar(double gray, double gamma)
 double LStarToGammaEncodedGray(double lStar, double gamma)
 {
     return YToGammaEncodedGray(LStarToY(lStar), gamma);
+}
+
+double SRGBEncodedGrayToY(double gray)
+{
+    return gray > k_sRGBEncodedBreak ? std::pow((gray + 0.055) / 1.055, 2.4) : gray / 12.92;
+}
+
+double YToSRGBEncodedGray(double y)
+{
+    return y > k_sRGBLinearBreak ? 1.055 * std::pow(y, 1.0 / 2.4) - 0.055 : 12.92 * y;
 }

@@ -1,6 +1,6 @@
 // Colour science in double precision: CIE XYZ and L*a*b* against a given white, RGB
-// working-space matrices from primaries, gamma-encoded RGB to and from XYZ, ProPhoto RGB and
-// Adobe RGB (1998) conversions to D50, and one-channel gray / Y / L* conversions.
+// working-space matrices from primaries, gamma-encoded RGB to and from XYZ, ProPhoto RGB,
+// Adobe RGB (1998) and sRGB conversions to D50, and one-channel gray / Y / L* conversions.
 //
 // A colour is an array of three doubles: XYZ (white Y = 1.0), Lab, or RGB (nominally 0..1).
 // A 3x3 matrix is nine doubles, row-major, applied to column vectors. Primaries are six
@@ -10,7 +10,8 @@
 // writing, so the output may be the input array. Nothing is clipped or reported: a colour
 // outside a working space gives NaN components where a negative linear value meets the
 // encoding power (a channel that is negative only by rounding, on the gamut boundary,
-// encodes as 0).
+// encodes as 0). sRGB is the exception: its linear segment near black takes negative values
+// too, so a colour outside it gives components below 0 or above 1, which clip_rgb_3 clips.
 #pragma once
 
 #include "rgb2lab/export.h"
@@ -23,6 +24,7 @@ RGB2LAB_EXPORT extern const double k_D50_XYZ[3];
 RGB2LAB_EXPORT extern const double k_D65_XYZ[3];
 RGB2LAB_EXPORT extern const double k_proPhotoRGBChromaticities[6];
 RGB2LAB_EXPORT extern const double k_adobeRGBChromaticities[6];
+RGB2LAB_EXPORT extern const double k_sRGBChromaticities[6];
 // Bradford adaptation matrices, applied to XYZ columns: XYZ_D50 = k_d65_to_d50_bradford·XYZ_D65.
 // They are rounded to six decimals, so they are not exact inverses of each other.
 RGB2LAB_EXPORT extern const double k_d65_to_d50_bradford[9];
@@ -58,6 +60,16 @@ RGB2LAB_EXPORT void adobergb_to_xyz_d50(const double* rgb, double* xyz);
 RGB2LAB_EXPORT void adobergb_to_lab_d50(const double* rgb, double* lab);
 RGB2LAB_EXPORT void lab_to_adobergb_d50(const double* lab, double* rgb);
 
+// sRGB: D65 white, brought to and from D50 by the Bradford tables; its transfer curve is the
+// pair SRGBEncodedGrayToY / YToSRGBEncodedGray.
+RGB2LAB_EXPORT void srgb_to_xyz_d50(const double* rgb, double* xyz);
+RGB2LAB_EXPORT void srgb_to_lab_d50(const double* rgb, double* lab);
+RGB2LAB_EXPORT void xyz_to_srgb_d50(const double* xyz, double* rgb);
+RGB2LAB_EXPORT void lab_to_srgb_d50(const double* lab, double* rgb);
+
+// Each component into 0..1; NaN gives 0.
+RGB2LAB_EXPORT void clip_rgb_3(const double* rgb, double* clipped);
+
 // gray^gamma
 RGB2LAB_EXPORT double GammaEncodedGrayToY(double gray, double gamma);
 // Y^(1/gamma)
@@ -68,3 +80,8 @@ RGB2LAB_EXPORT double YToLStar(double y);
 RGB2LAB_EXPORT double LStarToY(double lStar);
 RGB2LAB_EXPORT double GammaEncodedGrayToLStar(double gray, double gamma);
 RGB2LAB_EXPORT double LStarToGammaEncodedGray(double lStar, double gamma);
+// The sRGB transfer curve: gray/12.92 up to 0.04045, ((gray + 0.055)/1.055)^2.4 above.
+RGB2LAB_EXPORT double SRGBEncodedGrayToY(double gray);
+// Its inverse: 12.92·Y up to 0.0031308, 1.055·Y^(1/2.4) - 0.055 above. Both keep the linear
+// segment below 0.
+RGB2LAB_EXPORT double YToSRGBEncodedGray(double y);
