@@ -108,13 +108,16 @@ bool Interpolate(const char* program, const Options& options, const MeasuredGrid
     double top = grid.Axis(0).back();
     for (int a = 1; a < 3; ++a)
         top = std::max(top, grid.Axis(a).back());
-    labs->resize(targets.patches.size());
+    labs->reserve(targets.patches.size());
     for (std::size_t t = 0; t < targets.patches.size(); ++t) {
         const Color3& rgb = targets.patches[t];
+        Color3 lab;
         const GridLookup result = grid.Interpolate(options.range > 0.0 ? Scaled(rgb, options.range, top) : rgb,
-                                                   options.how, &(*labs)[t]);
-        if (result == GridLookup::Ok)
+                                                   options.how, &lab);
+        if (result == GridLookup::Ok) {
+            labs->push_back(lab);
             continue;
+        }
         const std::string id = targets.sampleIds.empty() ? "" : " (sample id " + targets.sampleIds[t] + ")";
         Complain(program, "target %s %s %s on line %zu of %s%s %s", FormatValue(rgb.c[0]).c_str(),
                  FormatValue(rgb.c[1]).c_str(), FormatValue(rgb.c[2]).c_str(), targets.lines[t],
