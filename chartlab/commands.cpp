@@ -3,6 +3,7 @@
 #include "cli.h"
 #include "version.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,6 +13,7 @@ namespace {
 
 const Command k_commands[] = {
     {"convert", "derives the Lab value of each target device RGB from a measured chart", RunConvert},
+    {"invert", "finds the device RGB that gives each wanted Lab value in a measured chart", RunInvert},
 };
 
 void PrintUsage(std::FILE* stream)
