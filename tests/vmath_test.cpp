@@ -138,6 +138,7 @@ TEST(VmathProjection, KnownMatricesAndLookAt)
     const float ortho[16] = {0.5f, 0, 0, -0.5f, 0, 0.5f, 0, -1, 0, 0, 0.5f, -1.5f, 0, 0, 0, 1};
     ExpectNear(ortho, m, 16, 0.0f);
 
+    std::fill(m.m, m.m + 16, 7.0f);  // every element is written
     matrix_lookat_4(m, Vec3(0, 0, 5), Vec3(0, 0, 0), Vec3(0, 1, 0));
     const float lookAt[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, -5, 0, 0, 0, 1};
     ExpectNear(lookAt, m, 16, 0.0f);
