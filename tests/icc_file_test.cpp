@@ -162,6 +162,34 @@ TEST(IccFile, RealProfilesRoundTripAndEdit)
     EXPECT_FALSE(ICCXRiteToOrlisk(nullptr) || ReplaceCanonCameraMatrixWithIdentity(nullptr));
 }
 
+TEST(IccFile, ReadsDescriptionXYZAndLutElementsAsTheirTypes)
+{
+    // Little CMS writes a version 2 sRGB profile with "desc" and "XYZ " elements; the LUT
+    // profile's B2A0 is an "mft2" element but not an A2B table.
+    const Bytes srgb = Save(cmsCreate_sRGBProfile(), 2.1), luts = LutProfile();
+    const ProfilePtr profile = Read(srgb), lutProfile = Read(luts);
+    const LcmsPtr engine = Open(srgb);
+    ASSERT_TRUE(profile && lutProfile && engine);
+    int xyzTags = 0;
+    for (ICC_CPP_Tag* tag : profile->GetTags()) {
+        if (auto* xyz = dynamic_cast<ICC_CPP_XYZ_Tag*>(tag)) {
+            const auto* theirs = static_cast<cmsCIEXYZ*>(cmsReadTag(engine.get(), cmsTagSignature(tag->signature)));
+            ASSERT_TRUE(theirs && xyz->xyz.values.size() == 1);
+            EXPECT_TRUE(xyz->xyz.values[0].X == theirs->X && xyz->xyz.values[0].Y == theirs->Y &&
+                        xyz->xyz.values[0].Z == theirs->Z);
+            ++xyzTags;
+        }
+    }
+    EXPECT_EQ(xyzTags, 4);  // wtpt, rXYZ, gXYZ, bXYZ
+    auto* desc = dynamic_cast<ICC_CPP_textDescription_Tag*>(profile->GetTag(ICCSignature("desc")));
+    char text[256] = {};
+    cmsGetProfileInfoASCII(engine.get(), cmsInfoDescription, "en", "US", text, sizeof text);
+    ASSERT_NE(desc, nullptr);
+    EXPECT_EQ(desc->description.ascii, text);
+    ICC_CPP_Tag* b2a0 = lutProfile->GetTag(ICCSignature("B2A0"));
+    EXPECT_TRUE(dynamic_cast<ICC_CPP_lut16_Tag*>(b2a0) && !dynamic_cast<ICC_CPP_A2B_Tag*>(b2a0));
+}
+
 TEST(IccFile, RefusesMalformedProfiles)
 {
     // One 32-bit value put into a good profile per case.
