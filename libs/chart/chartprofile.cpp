@@ -1,0 +1,231 @@
+#include "chartprofile.h"
+
+#include "colorcommon.h"
+#include "vmath.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <functional>
+#include <vector>
+
+namespace {
+
+// Version 2.4.0 in the header's encoding: major, minor and bugfix digits, two zero bytes.
+constexpr unsigned int k_version24 = 0x02400000u;
+// The identity as a table: two entries, 0 and 65535.
+const std::vector<unsigned short> k_identityTable = {0, 65535};
+
+using Tables = std::vector<std::vector<unsigned short>>;
+// A grid point's measured Lab to the Lab that the table holds.
+using PointMapping = std::function<Color3(const Color3&)>;
+
+double Largest(const MeasuredGrid& grid)
+{
+    return std::max({grid.Axis(0).back(), grid.Axis(1).back(), grid.Axis(2).back()});
+}
+
+ICC_CPP_XYZNumber LabToXYZ(const Color3& lab)
+{
+    double xyz[3];
+    lab_to_xyz(lab.c, k_iccD50XYZ, xyz);
+    return {xyz[0], xyz[1], xyz[2]};
+}
+
+// The 16-bit code of a fraction 0..1 of a table's range.
+unsigned short FractionCode(double fraction)
+{
+    return static_cast<unsigned short>(std::lround(std::clamp(fraction, 0.0, 1.0) * 65535.0));
+}
+
+// Where `value` lies on a strictly increasing axis of at least two values, as a fraction of
+// the axis (0 at the first value, 1 at the last); held at the ends.
+double AxisFraction(double value, const std::vector<double>& axis)
+{
+    if (!(value > axis.front()))
+        return 0.0;
+    if (value >= axis.back())
+        return 1.0;
+    // axis[k - 1] <= value < axis[k], with 1 <= k <= N - 1.
+    const std::size_t k = static_cast<std::size_t>(std::upper_bound(axis.begin(), axis.end(), value) - axis.begin());
+    const double cell = static_cast<double>(k - 1) + (value - axis[k - 1]) / (axis[k] - axis[k - 1]);
+    return cell / static_cast<double>(axis.size() - 1);
+}
+
+// One channel's input table. Sampling the axis fraction at the entries alone would cut the
+// corner at each axis value that falls between two entries, and a colour engine, which
+// interpolates linearly between entries, would miss that grid point. So the entry nearer to
+// such an axis value takes the value of the line through the axis value and the other entry:
+// the two entries then interpolate to the axis value's fraction exactly. At the first and
+// last axis values the entry on the held side keeps its value (0 or 1) and the other one is
+// moved, so no entry leaves 0..1. The two entries are then fixed: where two axis values fall
+// within one step of the table, the second is left as sampled.
+std::vector<unsigned short> InputTable(const std::vector<double>& axis, double top)
+{
+    const double last = k_profileInputEntries - 1;
+    std::vector<double> fractions(k_profileInputEntries);
+    for (unsigned int e = 0; e < k_profileInputEntries; ++e)
+        fractions[e] = AxisFraction(e / last * top, axis);
+    std::vector<bool> fixed(k_profileInputEntries, false);
+    for (std::size_t v = 0; v < axis.size(); ++v) {
+        const double at = axis[v] / top * last;  // the axis value in entries
+        const double below = std::floor(at);
+        if (at <= 0.0 || at >= last || at == below)
+            continue;
+        const std::size_t e = static_cast<std::size_t>(below);
+        const double fraction = AxisFraction(axis[v], axis);
+        const bool moveLower = v == axis.size() - 1 || (v > 0 && at - below < 0.5);
+        const std::size_t target = moveLower ? e : e + 1, anchor = moveLower ? e + 1 : e;
+        if (fixed[target])
+            continue;
+        const double slope = (fractions[anchor] - fraction) / (static_cast<double>(anchor) - at);
+        fractions[target] = fraction + slope * (static_cast<double>(target) - at);
+        fixed[target] = fixed[anchor] = true;
+    }
+    std::vector<unsigned short> table(k_profileInputEntries);
+    for (unsigned int e = 0; e < k_profileInputEntries; ++e)
+        table[e] = FractionCode(fractions[e]);
+    return table;
+}
+
+Tables InputTables(const MeasuredGrid& grid)
+{
+    const double top = Largest(grid);
+    return {InputTable(grid.Axis(0), top), InputTable(grid.Axis(1), top), InputTable(grid.Axis(2), top)};
+}
+
+// The device-to-Lab table: the grid's points through `mapping`, in the 16-bit Lab encoding.
+// Each code c is stored in the row table as c / 65535, which the element writes back as c.
+ICC_CPP_A2B_Tag* DeviceToLabTag(unsigned int signature, const MeasuredGrid& grid, const Tables& inputTables,
+                                const PointMapping& mapping)
+{
+    std::unique_ptr<ICC_CPP_lut16Type> table(new ICC_CPP_lut16Type);
+    const int n = grid.N();
+    // The grid was checked to fit an element: 2 to 255 points, three channels.
+    const bool created = table->Create(static_cast<unsigned int>(n), inputTables, Tables(3, k_identityTable));
+    assert(created);
+    (void)created;
+    std::size_t row = 0;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+            for (int k = 0; k < n; ++k, ++row) {
+                unsigned short codes[3];
+                ICCEncodeLabV2(mapping(grid.Lab(i, j, k)).c, codes);
+                for (int c = 0; c < 3; ++c)
+                    table->rows[row][c] = codes[c] / 65535.0f;
+            }
+    auto* tag = new ICC_CPP_A2B_Tag(signature);
+    tag->SetData(table.release());
+    return tag;
+}
+
+ICC_CPP_XYZ_Tag* XYZTag(unsigned int signature, const ICC_CPP_XYZNumber& xyz)
+{
+    auto* tag = new ICC_CPP_XYZ_Tag(signature);
+    tag->xyz.values = {xyz};
+    return tag;
+}
+
+// The first grid point that cannot go into a table, or false.
+bool FindUnmeasuredPoint(const MeasuredGrid& grid, int point[3])
+{
+    const int n = grid.N();
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+            for (int k = 0; k < n; ++k) {
+                bool usable = grid.Occupied(i, j, k);
+                for (int c = 0; usable && c < 3; ++c)
+                    usable = std::isfinite(grid.Lab(i, j, k).c[c]);
+                if (!usable) {
+                    point[0] = i;
+                    point[1] = j;
+                    point[2] = k;
+                    return true;
+                }
+            }
+    return false;
+}
+
+ChartProfileBuild CheckGrid(const MeasuredGrid& grid, int point[3])
+{
+    if (grid.N() < 2)
+        return ChartProfileBuild::TooFewValues;
+    if (grid.N() > k_maxProfileGridPoints)
+        return ChartProfileBuild::TooManyValues;
+    // With no value below 0 and at least two values per axis, the largest is above 0.
+    for (int c = 0; c < 3; ++c)
+        if (grid.Axis(c).front() < 0.0)
+            return ChartProfileBuild::NoRange;
+    if (FindUnmeasuredPoint(grid, point))
+        return ChartProfileBuild::UnmeasuredPoint;
+    const int top = grid.N() - 1;
+    const ICC_CPP_XYZNumber white = LabToXYZ(grid.Lab(top, top, top));
+    if (!(white.X > 0.0 && white.Y > 0.0 && white.Z > 0.0))
+        return ChartProfileBuild::BadWhite;
+    return ChartProfileBuild::Ok;
+}
+
+void FillHeader(const ChartProfileSettings& settings, ICC_CPP_ProfileHeader& h)
+{
+    h.version = k_version24;
+    h.deviceClass = ICCSignature(settings.profileClass == ProfileClass::Display ? "mntr" : "scnr");
+    h.colorSpace = ICCSignature("RGB ");
+    h.pcs = ICCSignature("Lab ");
+    ICCBuildDateTime(h.dateTime, settings.created);
+    h.renderingIntent = 0;  // perceptual
+    for (int c = 0; c < 3; ++c)
+        h.illuminant[c] = ICCDoubleToS15Fixed16(k_iccD50XYZ[c]);
+    h.creator = k_orliskCreator;
+}
+
+}  // namespace
+
+ChartProfileBuild BuildChartProfile(const MeasuredGrid& grid, const ChartProfileSettings& settings,
+                                    std::unique_ptr<ICC_CPP_Profile>* profile, int point[3])
+{
+    int unmeasured[3];
+    const ChartProfileBuild checked = CheckGrid(grid, point ? point : unmeasured);
+    if (checked != ChartProfileBuild::Ok)
+        return checked;
+    const int top = grid.N() - 1;
+    const Color3& blackLab = grid.Lab(0, 0, 0);
+    const Color3& whiteLab = grid.Lab(top, top, top);
+    const ICC_CPP_XYZNumber white = LabToXYZ(whiteLab);
+    const double whiteXYZ[3] = {white.X, white.Y, white.Z};
+    const Matrix4 toPcs = ComputeTransformFromMeasuredLabToPCSLab(
+        Vec3(float(blackLab.c[0]), float(blackLab.c[1]), float(blackLab.c[2])),
+        Vec3(float(whiteLab.c[0]), float(whiteLab.c[1]), float(whiteLab.c[2])));
+
+    // Relative colorimetry: the point's XYZ scaled by D50 / white, as Lab against D50, is
+    // its XYZ as Lab against the white.
+    const PointMapping relative = [&whiteXYZ](const Color3& lab) {
+        const ICC_CPP_XYZNumber xyz = LabToXYZ(lab);
+        const double v[3] = {xyz.X, xyz.Y, xyz.Z};
+        Color3 out;
+        xyz_to_lab(v, whiteXYZ, out.c);
+        return out;
+    };
+    const PointMapping perceptual = [&toPcs](const Color3& lab) {
+        const Vec4 pcs = mul(toPcs, Vec4(float(lab.c[0]), float(lab.c[1]), float(lab.c[2]), 1.0f));
+        Color3 out;
+        for (int c = 0; c < 3; ++c)
+            out.c[c] = pcs.v[c];
+        return out;
+    };
+
+    std::unique_ptr<ICC_CPP_Profile> made(new ICC_CPP_Profile);
+    FillHeader(settings, made->header);
+    auto* description = new ICC_CPP_textDescription_Tag(ICCSignature("desc"));
+    description->description.SetText(settings.description);
+    made->AddTag(description);
+    auto* copyright = new ICC_CPP_cprt_Tag;
+    copyright->SetText(ICCSevenBitText(settings.copyright));
+    made->AddTag(copyright);
+    made->AddTag(XYZTag(ICCSignature("wtpt"), white));
+    made->AddTag(XYZTag(ICCSignature("bkpt"), LabToXYZ(blackLab)));
+    const Tables inputTables = InputTables(grid);
+    made->AddTag(DeviceToLabTag(ICCSignature("A2B0"), grid, inputTables, perceptual));
+    made->AddTag(DeviceToLabTag(ICCSignature("A2B1"), grid, inputTables, relative));
+    *profile = std::move(made);
+    return ChartProfileBuild::Ok;
+}
