@@ -12,6 +12,7 @@ namespace {
 
 const Command k_commands[] = {
     {"convert", "derives the Lab value of each target device RGB from a measured chart", RunConvert},
+    {"profile", "makes an ICC profile whose tables hold the measured chart", RunProfile},
 };
 
 void PrintUsage(std::FILE* stream)

@@ -1,12 +1,14 @@
 // Chart profiles, checked by Little CMS as the independent engine: the bundled charts and
 // test charts with uneven axes, through every intent, against Lab values the test derives
-// with the engine's own colour maths; then the header and tags as our reader and the
+// with the engine's own colour maths (and the library's black and white transform for the
+// perceptual table); then the header and tags as our reader and the
 // engine see them, and the grids a profile cannot be made from.
 #include "chartprofile.h"
 #include "colorcommon.h"
 #include "patchtables.h"
 #include "preprocess5202.h"
 #include "testutil.h"
+#include "vmath.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>
@@ -147,8 +149,12 @@ TEST(ChartProfile, LittleCmsReproducesTheGridThroughEveryIntent)
     // Axes of their own per channel, one starting above 0 and one ending below the top.
     const std::vector<double> skewed[3] = {Axis({0, 10, 35, 70, 100}), Axis({0, 20, 45, 60, 100}),
                                            Axis({10, 25, 50, 75, 90})};
+    // A veiled black: every Lab value lifted towards (4, 1, -1).
+    Chart flare = SyntheticChart("flare", uneven);
+    for (Color3& lab : flare.lab)
+        lab = Color3{{4 + 0.96 * lab.c[0], 1 + lab.c[1], lab.c[2] - 1}};
     const Chart charts[] = {LoadChart("chart17-srgb.ti3"), LoadChart("chart5202-clayrgb.ti3"),
-                            SyntheticChart("uneven", uneven), SyntheticChart("skewed", skewed)};
+                            SyntheticChart("uneven", uneven), SyntheticChart("skewed", skewed), flare};
     for (const Chart& chart : charts) {
         SCOPED_TRACE(chart.name);
         const MeasuredGrid grid = BuildGrid(chart);
@@ -158,7 +164,12 @@ TEST(ChartProfile, LittleCmsReproducesTheGridThroughEveryIntent)
         const Engine relative(profile, INTENT_RELATIVE_COLORIMETRIC), absolute(profile, INTENT_ABSOLUTE_COLORIMETRIC),
             perceptual(profile, INTENT_PERCEPTUAL);
         ASSERT_TRUE(relative.Ok() && absolute.Ok() && perceptual.Ok());
-        double worstRelative = 0.0, worstAbsolute = 0.0;
+        // The perceptual table: the relative Lab carried by the library's transform made from
+        // the black's and the white's relative Lab.
+        const cmsCIELab blackRelative = EngineRelativeLab(grid.Lab(0, 0, 0), grid.Lab(top, top, top));
+        const Matrix4 toPcs = ComputeTransformFromMeasuredLabToPCSLab(
+            Vec3(float(blackRelative.L), float(blackRelative.a), float(blackRelative.b)), Vec3(100, 0, 0));
+        double worstRelative = 0.0, worstAbsolute = 0.0, worstPerceptual = 0.0;
         int encodable = 0;
         for (int i = 0; i < n; ++i)
             for (int j = 0; j < n; ++j)
@@ -172,10 +183,15 @@ TEST(ChartProfile, LittleCmsReproducesTheGridThroughEveryIntent)
                     worstRelative = std::max(worstRelative, Distance(relative(r, g, b), want));
                     const cmsCIELab asMeasured{measured.c[0], measured.c[1], measured.c[2]};
                     worstAbsolute = std::max(worstAbsolute, Distance(absolute(r, g, b), asMeasured));
+                    const Vec4 pcs = mul(toPcs, Vec4(float(want.L), float(want.a), float(want.b), 1));
+                    const cmsCIELab wantPerceptual{pcs.v[0], pcs.v[1], pcs.v[2]};
+                    if (Encodable(wantPerceptual))
+                        worstPerceptual = std::max(worstPerceptual, Distance(perceptual(r, g, b), wantPerceptual));
                 }
         EXPECT_GT(encodable, n * n * n * 9 / 10);
         EXPECT_LE(worstRelative, 0.01);
         EXPECT_LE(worstAbsolute, 0.01);
+        EXPECT_LE(worstPerceptual, 0.01);
 
         // The perceptual table takes the black to L* = 0 and the white to L* = 100, neutral,
         // to within one code of the encoding (1/256 in a* and b*).

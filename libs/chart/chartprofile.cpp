@@ -165,6 +165,51 @@ ChartProfileBuild CheckGrid(const MeasuredGrid& grid, int point[3])
     return ChartProfileBuild::Ok;
 }
 
+Vec3 ToVec3(const Color3& c)
+{
+    return Vec3(static_cast<float>(c.c[0]), static_cast<float>(c.c[1]), static_cast<float>(c.c[2]));
+}
+
+// The Lab of each intent's table, from a measured Lab.
+class Intents {
+public:
+    Intents(const Color3& blackLab, const Color3& whiteLab)
+        : m_white(LabToXYZ(whiteLab)),
+          m_toPcs(ComputeTransformFromMeasuredLabToPCSLab(ToVec3(Relative(blackLab)), ToVec3(Relative(whiteLab))))
+    {
+    }
+
+    const ICC_CPP_XYZNumber& White() const { return m_white; }
+
+    // Relative colorimetry: the XYZ scaled by D50 / white, as Lab against D50, is the XYZ as
+    // Lab against the white.
+    Color3 Relative(const Color3& measured) const
+    {
+        const ICC_CPP_XYZNumber xyz = LabToXYZ(measured);
+        const double v[3] = {xyz.X, xyz.Y, xyz.Z}, white[3] = {m_white.X, m_white.Y, m_white.Z};
+        Color3 out;
+        xyz_to_lab(v, white, out.c);
+        return out;
+    }
+
+    // The relative Lab with its black carried to L* = 0. The white is already at L* = 100 on
+    // the neutral axis, so the transform turns and stretches the space by the black's offset
+    // alone; carried from the measured Lab instead, it would turn the whole space by the
+    // angle between the neutral axis and a tinted white (a D65 display white measured
+    // against D50 is about 11 degrees off), taking saturated yellows and oranges some 15 L*
+    // darker.
+    Color3 Perceptual(const Color3& measured) const
+    {
+        const Vec3 lab = ToVec3(Relative(measured));
+        const Vec4 pcs = mul(m_toPcs, Vec4(lab.v[0], lab.v[1], lab.v[2], 1.0f));
+        return Color3{{pcs.v[0], pcs.v[1], pcs.v[2]}};
+    }
+
+private:
+    ICC_CPP_XYZNumber m_white;  // first: the transform is made with Relative
+    Matrix4 m_toPcs;
+};
+
 void FillHeader(const ChartProfileSettings& settings, ICC_CPP_ProfileHeader& h)
 {
     h.version = k_version24;
@@ -189,29 +234,9 @@ ChartProfileBuild BuildChartProfile(const MeasuredGrid& grid, const ChartProfile
         return checked;
     const int top = grid.N() - 1;
     const Color3& blackLab = grid.Lab(0, 0, 0);
-    const Color3& whiteLab = grid.Lab(top, top, top);
-    const ICC_CPP_XYZNumber white = LabToXYZ(whiteLab);
-    const double whiteXYZ[3] = {white.X, white.Y, white.Z};
-    const Matrix4 toPcs = ComputeTransformFromMeasuredLabToPCSLab(
-        Vec3(float(blackLab.c[0]), float(blackLab.c[1]), float(blackLab.c[2])),
-        Vec3(float(whiteLab.c[0]), float(whiteLab.c[1]), float(whiteLab.c[2])));
-
-    // Relative colorimetry: the point's XYZ scaled by D50 / white, as Lab against D50, is
-    // its XYZ as Lab against the white.
-    const PointMapping relative = [&whiteXYZ](const Color3& lab) {
-        const ICC_CPP_XYZNumber xyz = LabToXYZ(lab);
-        const double v[3] = {xyz.X, xyz.Y, xyz.Z};
-        Color3 out;
-        xyz_to_lab(v, whiteXYZ, out.c);
-        return out;
-    };
-    const PointMapping perceptual = [&toPcs](const Color3& lab) {
-        const Vec4 pcs = mul(toPcs, Vec4(float(lab.c[0]), float(lab.c[1]), float(lab.c[2]), 1.0f));
-        Color3 out;
-        for (int c = 0; c < 3; ++c)
-            out.c[c] = pcs.v[c];
-        return out;
-    };
+    const Intents intents(blackLab, grid.Lab(top, top, top));
+    const PointMapping relative = [&intents](const Color3& lab) { return intents.Relative(lab); };
+    const PointMapping perceptual = [&intents](const Color3& lab) { return intents.Perceptual(lab); };
 
     std::unique_ptr<ICC_CPP_Profile> made(new ICC_CPP_Profile);
     FillHeader(settings, made->header);
@@ -221,7 +246,7 @@ ChartProfileBuild BuildChartProfile(const MeasuredGrid& grid, const ChartProfile
     auto* copyright = new ICC_CPP_cprt_Tag;
     copyright->SetText(ICCSevenBitText(settings.copyright));
     made->AddTag(copyright);
-    made->AddTag(XYZTag(ICCSignature("wtpt"), white));
+    made->AddTag(XYZTag(ICCSignature("wtpt"), intents.White()));
     made->AddTag(XYZTag(ICCSignature("bkpt"), LabToXYZ(blackLab)));
     const Tables inputTables = InputTables(grid);
     made->AddTag(DeviceToLabTag(ICCSignature("A2B0"), grid, inputTables, perceptual));

@@ -17,9 +17,10 @@
 //         in the profile), and holds that value's position on the channel's axis over N - 1:
 //         linear between neighbouring axis values, so unevenly spaced axes work, and held at
 //         the first or last axis value beyond them. Output tables: identity.
-//   A2B0  (perceptual) the same, with each measured Lab first carried onto the connection
-//         space by ComputeTransformFromMeasuredLabToPCSLab(black, white): the black goes to
-//         L* = 0 and the white to L* = 100 on the neutral axis.
+//   A2B0  (perceptual) the same, with each relative Lab then carried onto the connection
+//         space by ComputeTransformFromMeasuredLabToPCSLab of the black's and the white's
+//         relative Lab: the black goes to L* = 0, and the white stays at L* = 100 on the
+//         neutral axis.
 //   desc  the description (ASCII, with a Unicode copy when the text is not ASCII).
 //   cprt  the copyright, as ASCII text.
 #pragma once
