@@ -3,6 +3,7 @@
 #include "cli.h"
 #include "version.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>

@@ -29,6 +29,8 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -89,8 +91,8 @@ int ParseOptions(int argc, char** argv, Options* options)
     return -1;
 }
 
-// The factor that takes 0..range onto 0..the largest value of any axis: value / range * top,
-// so that RANGE itself lands exactly on the top.
+// 0..range onto 0..top, the largest value of any axis: value / range * top, so that the
+// range itself lands exactly on the top.
 Color3 Scaled(const Color3& rgb, double range, double top)
 {
     Color3 out;

@@ -171,7 +171,7 @@ TEST_F(ChartlabProfile, WritesTheProfileWithItsTexts)
         auto* desc = dynamic_cast<ICC_CPP_textDescription_Tag*>(profile->GetTag(ICCSignature("desc")));
         auto* cprt = dynamic_cast<ICC_CPP_cprt_Tag*>(profile->GetTag(ICCSignature("cprt")));
         ASSERT_TRUE(desc && cprt);
-        EXPECT_EQ(desc->description.ascii, description);
+        EXPECT_EQ(desc->description->ascii, description);
         EXPECT_EQ(cprt->GetText(), copyright);
         EXPECT_TRUE(profile->GetTag(ICCSignature("A2B0")) && profile->GetTag(ICCSignature("A2B1")));
     }

@@ -264,8 +264,8 @@ TEST(ChartProfile, HeaderAndTagsAsOurReaderAndLittleCmsSeeThem)
         auto* cprt = dynamic_cast<ICC_CPP_cprt_Tag*>(tags[1]);
         ASSERT_TRUE(desc && cprt && dynamic_cast<ICC_CPP_XYZ_Tag*>(tags[2]) && dynamic_cast<ICC_CPP_XYZ_Tag*>(tags[3]) &&
                     dynamic_cast<ICC_CPP_A2B_Tag*>(tags[4]) && dynamic_cast<ICC_CPP_A2B_Tag*>(tags[5]));
-        EXPECT_EQ(desc->description.ascii, "Caf? chart");
-        EXPECT_EQ(desc->description.unicode,
+        EXPECT_EQ(desc->description->ascii, "Caf? chart");
+        EXPECT_EQ(desc->description->unicode,
                   (std::vector<unsigned short>{'C', 'a', 'f', 0xE9, ' ', 'c', 'h', 'a', 'r', 't'}));
         EXPECT_EQ(cprt->GetText(), "? 2015 Someone");
         Bytes again;

@@ -7,6 +7,7 @@
 #include <cassert>
 #include <cmath>
 #include <functional>
+#include <new>
 #include <vector>
 
 namespace {
@@ -122,7 +123,7 @@ ICC_CPP_A2B_Tag* DeviceToLabTag(unsigned int signature, const MeasuredGrid& grid
 ICC_CPP_XYZ_Tag* XYZTag(unsigned int signature, const ICC_CPP_XYZNumber& xyz)
 {
     auto* tag = new ICC_CPP_XYZ_Tag(signature);
-    tag->xyz.values = {xyz};
+    tag->xyz->values = {xyz};
     return tag;
 }
 
@@ -240,17 +241,24 @@ ChartProfileBuild BuildChartProfile(const MeasuredGrid& grid, const ChartProfile
 
     std::unique_ptr<ICC_CPP_Profile> made(new ICC_CPP_Profile);
     FillHeader(settings, made->header);
+    // The profile's operations fail only when memory runs out.
+    const auto add = [&made](ICC_CPP_Tag* tag) {
+        if (!made->AddTag(tag))
+            throw std::bad_alloc();
+    };
     auto* description = new ICC_CPP_textDescription_Tag(ICCSignature("desc"));
-    description->description.SetText(settings.description);
-    made->AddTag(description);
+    add(description);
     auto* copyright = new ICC_CPP_cprt_Tag;
-    copyright->SetText(ICCSevenBitText(settings.copyright));
-    made->AddTag(copyright);
-    made->AddTag(XYZTag(ICCSignature("wtpt"), intents.White()));
-    made->AddTag(XYZTag(ICCSignature("bkpt"), LabToXYZ(blackLab)));
+    add(copyright);
+    std::string copyrightText;
+    if (!description->description->SetText(settings.description) ||
+        !ICCSevenBitText(settings.copyright, &copyrightText) || !copyright->SetText(copyrightText))
+        throw std::bad_alloc();
+    add(XYZTag(ICCSignature("wtpt"), intents.White()));
+    add(XYZTag(ICCSignature("bkpt"), LabToXYZ(blackLab)));
     const Tables inputTables = InputTables(grid);
-    made->AddTag(DeviceToLabTag(ICCSignature("A2B0"), grid, inputTables, perceptual));
-    made->AddTag(DeviceToLabTag(ICCSignature("A2B1"), grid, inputTables, relative));
+    add(DeviceToLabTag(ICCSignature("A2B0"), grid, inputTables, perceptual));
+    add(DeviceToLabTag(ICCSignature("A2B1"), grid, inputTables, relative));
     *profile = std::move(made);
     return ChartProfileBuild::Ok;
 }

@@ -56,7 +56,8 @@ enum class ChartProfileBuild {
     BadWhite,        // the white's XYZ is not above 0 in every component
 };
 
-// Makes the profile of a built grid into `profile`. On failure `profile` is left as it was
+// Makes the profile of a built grid into `profile`; throws std::bad_alloc when memory runs
+// out. On failure `profile` is left as it was
 // and, for UnmeasuredPoint, `point` (when not null) receives the first such grid point
 // (index order, B fastest).
 ChartProfileBuild BuildChartProfile(const MeasuredGrid& grid, const ChartProfileSettings& settings,

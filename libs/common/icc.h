@@ -30,6 +30,17 @@
 // (signature, offset, size), then the elements in table order, each on a multiple of 4 bytes
 // from the start of the profile. The header's size covers the padding after the last element.
 //
+// Shared elements: several table entries may point at one element (the same offset and size).
+// Such an element is read once, and the tags of those entries share it in memory: an edit
+// through one of them is seen by all. It is written once, where the first of its tags in
+// table order would place it, and every tag sharing it points there. A tag that shares
+// nothing (every tag built with AddTag) is laid out as above. Distinct elements that overlap
+// may add up to at most the profile's size; a table that asks for more is refused, so reading
+// and writing take time and memory in proportion to the profile.
+//
+// Allocation failure: no exception leaves this module; a function that runs out of memory
+// gives its failure result (false, or a null profile).
+//
 // Not thread-safe: the byte-order state is process-wide and set on first use without a lock.
 // ---------------------------------------------------------------------------------------
 
@@ -73,9 +84,10 @@ double ICCS15Fixed16ToDouble(int value);
 void ICCEncodeLabV2(const double lab[3], unsigned short encoded[3]);
 void ICCDecodeLabV2(const unsigned short encoded[3], double lab[3]);
 
-// UTF-8 text as 7-bit ASCII: every character outside ASCII, and every byte that is not
-// part of a well-formed UTF-8 character, becomes one '?'.
-std::string ICCSevenBitText(const std::string& utf8);
+// UTF-8 text as 7-bit ASCII into *ascii: every character outside ASCII, and every byte that
+// is not part of a well-formed UTF-8 character, becomes one '?'. False (*ascii unchanged)
+// for a null pointer or when memory runs out.
+bool ICCSevenBitText(const std::string& utf8, std::string* ascii);
 
 // The big-endian reading of a four-character signature: ICCSignature("curv") == 0x63757276.
 constexpr unsigned int ICCSignature(const char (&name)[5])
@@ -120,6 +132,9 @@ public:
     void Clear() override;
     unsigned int GetEncodedSizeBytes() override;
     bool SetLinear(unsigned int count) override;
+
+private:
+    bool ReadElement(const unsigned char* src, const unsigned char* end);
 };
 
 class ICC_CPP_TextType : public ICC_ProfileObject {
@@ -162,6 +177,8 @@ public:
     unsigned int GetEncodedSizeBytes() override;
 
 private:
+    bool ReadElement(const unsigned char* src, const unsigned char* end);
+
     std::vector<unsigned char> m_bytes;  // the whole element as read
     size_t m_clutOffset = 0;             // of the CLUT within m_bytes
     size_t m_points = 0;                 // rows: grid points of the CLUT
@@ -180,11 +197,17 @@ public:
     virtual void SetHeader(unsigned int signature, unsigned int offset, unsigned int size);
     // The 12-byte table entry: signature, offset, size, big-endian.
     virtual bool WriteTable(unsigned char* dst);
+    // Makes this tag use the element of `other`, from then on shared by both. False, with
+    // nothing changed, when `other` is not of this tag's kind or is this tag.
+    virtual bool ShareElement(const ICC_CPP_Tag& other);
+    // The element's identity: equal for tags that share one element. A tag that cannot
+    // share is its own element.
+    virtual const void* GetElement() const { return this; }
 };
 
 class ICC_CPP_textInternal_Tag : public ICC_CPP_Tag {
 public:
-    ICC_CPP_textInternal_Tag() : m_text(0) {}
+    ICC_CPP_textInternal_Tag() : m_text(std::make_shared<ICC_CPP_TextType>(0)) {}
 
     bool Write(unsigned char* dst, unsigned char* end) override;
     bool Read(const unsigned char* src, const unsigned char* end) override;
@@ -192,10 +215,12 @@ public:
     unsigned int GetEncodedSizeBytes() override;
     // Sets the text, and both the tag's and the element's size to its length + 9.
     bool SetText(const std::string& text);
-    const std::string& GetText() const { return m_text.text; }
+    const std::string& GetText() const { return m_text->text; }
+    bool ShareElement(const ICC_CPP_Tag& other) override;
+    const void* GetElement() const override { return m_text.get(); }
 
 private:
-    ICC_CPP_TextType m_text;
+    std::shared_ptr<ICC_CPP_TextType> m_text;  // never null
 };
 
 class ICC_CPP_cprt_Tag : public ICC_CPP_textInternal_Tag {
@@ -206,12 +231,16 @@ public:
 // A tag whose element is a "curv" element.
 class ICC_CPP_curve_Tag : public ICC_CPP_Tag {
 public:
-    ICC_CPP_curveType curve;
+    // The element, shared with the tags that share it. A null curve encodes to nothing and
+    // cannot be written.
+    std::shared_ptr<ICC_CPP_curveType> curve = std::make_shared<ICC_CPP_curveType>();
 
     bool Write(unsigned char* dst, unsigned char* end) override;
     bool Read(const unsigned char* src, const unsigned char* end) override;
     void Clear() override;
     unsigned int GetEncodedSizeBytes() override;
+    bool ShareElement(const ICC_CPP_Tag& other) override;
+    const void* GetElement() const override { return curve ? static_cast<const void*>(curve.get()) : this; }
 };
 
 // A tag whose element is an "mft2" element (B2A0, B2A1, gamt, ...). Its data element may be
@@ -226,11 +255,14 @@ public:
     void Clear() override;
     unsigned int GetEncodedSizeBytes() override;
     ICC_CPP_lut16Type* GetData() { return m_data.get(); }
-    // Takes ownership of data (which may be null).
+    // Takes ownership of data (which may be null); a data element shared before is no longer
+    // shared by this tag.
     void SetData(ICC_CPP_lut16Type* data) { m_data.reset(data); }
+    bool ShareElement(const ICC_CPP_Tag& other) override;
+    const void* GetElement() const override { return m_data ? static_cast<const void*>(m_data.get()) : this; }
 
 private:
-    std::unique_ptr<ICC_CPP_lut16Type> m_data;
+    std::shared_ptr<ICC_CPP_lut16Type> m_data;
 };
 
 // An A2B0, A2B1 or A2B2 tag: the tables the camera edit works on.
@@ -254,6 +286,9 @@ public:
     bool Read(const unsigned char* src, const unsigned char* end) override;
     void Clear() override;
     unsigned int GetEncodedSizeBytes() override;
+
+private:
+    bool ReadElement(const unsigned char* src, const unsigned char* end);
 };
 
 // A version 2 "desc" element: an ASCII text, an optional Unicode (UCS-2) text and an optional
@@ -272,13 +307,17 @@ public:
 
     // Sets the ASCII text to ICCSevenBitText(utf8) and, when that changed the text, the
     // Unicode text to the UTF-8 text's characters (U+FFFD for those beyond 16 bits and for
-    // malformed bytes), language 0; otherwise no Unicode text. No ScriptCode text.
-    void SetText(const std::string& utf8);
+    // malformed bytes), language 0; otherwise no Unicode text. No ScriptCode text. False,
+    // with nothing changed, when memory runs out.
+    bool SetText(const std::string& utf8);
 
     bool Write(unsigned char* dst, unsigned char* end) override;
     bool Read(const unsigned char* src, const unsigned char* end) override;
     void Clear() override;
     unsigned int GetEncodedSizeBytes() override;
+
+private:
+    bool ReadElement(const unsigned char* src, const unsigned char* end);
 };
 
 // A tag whose element is an "XYZ " element (wtpt, bkpt, rXYZ, ...).
@@ -286,12 +325,16 @@ class ICC_CPP_XYZ_Tag : public ICC_CPP_Tag {
 public:
     explicit ICC_CPP_XYZ_Tag(unsigned int signature);
 
-    ICC_CPP_XYZType xyz;
+    // The element, shared with the tags that share it. Null encodes to nothing and cannot be
+    // written.
+    std::shared_ptr<ICC_CPP_XYZType> xyz = std::make_shared<ICC_CPP_XYZType>();
 
     bool Write(unsigned char* dst, unsigned char* end) override;
     bool Read(const unsigned char* src, const unsigned char* end) override;
     void Clear() override;
     unsigned int GetEncodedSizeBytes() override;
+    bool ShareElement(const ICC_CPP_Tag& other) override;
+    const void* GetElement() const override { return xyz ? static_cast<const void*>(xyz.get()) : this; }
 };
 
 // A tag whose element is a version 2 "desc" element (desc, dmnd, dmdd, ...).
@@ -299,24 +342,33 @@ class ICC_CPP_textDescription_Tag : public ICC_CPP_Tag {
 public:
     explicit ICC_CPP_textDescription_Tag(unsigned int signature);
 
-    ICC_CPP_textDescriptionType description;
+    // The element, shared with the tags that share it. Null encodes to nothing and cannot be
+    // written.
+    std::shared_ptr<ICC_CPP_textDescriptionType> description = std::make_shared<ICC_CPP_textDescriptionType>();
 
     bool Write(unsigned char* dst, unsigned char* end) override;
     bool Read(const unsigned char* src, const unsigned char* end) override;
     void Clear() override;
     unsigned int GetEncodedSizeBytes() override;
+    bool ShareElement(const ICC_CPP_Tag& other) override;
+    const void* GetElement() const override {
+        return description ? static_cast<const void*>(description.get()) : this;
+    }
 };
 
 // Any other tag: its element's bytes, kept and written back unchanged. Read takes the tag's
 // size, so SetHeader comes first.
 class ICC_CPP_opaque_Tag : public ICC_CPP_Tag {
 public:
-    std::vector<unsigned char> bytes;
+    // The element's bytes, shared with the tags that share them. Null encodes to nothing.
+    std::shared_ptr<std::vector<unsigned char>> bytes = std::make_shared<std::vector<unsigned char>>();
 
     bool Write(unsigned char* dst, unsigned char* end) override;
     bool Read(const unsigned char* src, const unsigned char* end) override;
     void Clear() override;
     unsigned int GetEncodedSizeBytes() override;
+    bool ShareElement(const ICC_CPP_Tag& other) override;
+    const void* GetElement() const override { return bytes ? static_cast<const void*>(bytes.get()) : this; }
 };
 
 // The 128-byte profile header, in host order; the comments give each field's byte offset.
@@ -362,7 +414,8 @@ public:
     // Sorts the tags by signature (equal ones keep their order) and lays the profile out.
     bool SortTags();
     static bool CompareTags(const ICC_CPP_Tag* a, const ICC_CPP_Tag* b);
-    // Gives every tag its offset and encoded size and sets the header's size.
+    // Gives every tag its offset and encoded size and sets the header's size; a tag that
+    // shares the element of an earlier one gets that tag's offset and size.
     bool UpdateFileLenAndOffsets();
     const std::vector<ICC_CPP_Tag*>& GetTags() const { return m_tags; }
 
