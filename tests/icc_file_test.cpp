@@ -298,11 +298,13 @@ TEST(IccFile, TagsSharingAnElementShareItAndWriteItOnce)
         curve[i] = static_cast<unsigned char>(curveCount >> (24 - 8 * i));
     for (unsigned int i = 0; i < curveCount; ++i)
         PushU16(curve, i);
-    // Identity matrix, 2-entry input and output tables (0, 65535), a 49^3 grid of 3 outputs.
-    mft2.resize(44);
+    // Identity matrix, 2-entry input tables (0, 65535), a 49^3 grid of 3 outputs, 3-entry
+    // output tables (0, 32768, 65535): a whole number of 4-byte words, as the element is
+    // written back without padding.
+    mft2.resize(40);
     for (size_t at : {4, 20, 36})
         mft2[at + 1] = 1;
-    for (size_t entries : {2, 2})
+    for (size_t entries : {2, 3})
         PushU16(mft2, entries);
     for (int i = 0; i < 3; ++i)
         for (size_t v : {0, 65535})
@@ -310,14 +312,25 @@ TEST(IccFile, TagsSharingAnElementShareItAndWriteItOnce)
     for (size_t i = 0; i < 49 * 49 * 49 * 3; ++i)
         PushU16(mft2, i & 0xFFFF);
     for (int i = 0; i < 3; ++i)
-        for (size_t v : {0, 65535})
+        for (size_t v : {0, 32768, 65535})
             PushU16(mft2, v);
+    // Whole XYZ values of every byte pattern; an ASCII description, no Unicode or ScriptCode text.
+    Bytes xyz(bodyBytes / 12 * 12), desc = {0, 0, 0, 0};
+    for (size_t i = 0; i < xyz.size(); ++i)
+        xyz[i] = static_cast<unsigned char>(i * 7);
+    const unsigned int asciiCount = unsigned(bodyBytes) - 82;
+    for (unsigned int i = 0; i < 4; ++i)
+        desc[i] = static_cast<unsigned char>(asciiCount >> (24 - 8 * i));
+    desc.resize(4 + asciiCount - 1, 'd');
+    desc.resize(bodyBytes, 0);
 
     const std::tuple<std::string, Bytes, std::vector<const char*>> cases[] = {
         {"text", Element("text", text), {"cprt", "desc"}},
         {"curv", Element("curv", curve), {"rTRC", "gTRC", "bTRC"}},
         {"mft2", Element("mft2", mft2), {"A2B0", "A2B1", "A2B2"}},
         {"opaque", Element("XYZ ", opaque), {"wtpt", "B2A0"}},
+        {"XYZ", Element("XYZ ", xyz), {"wtpt", "bkpt", "rXYZ"}},
+        {"desc", Element("desc", desc), {"desc", "dmnd", "dmdd"}},
     };
     for (const auto& [name, element, signatures] : cases) {
         SCOPED_TRACE(name);
@@ -330,6 +343,7 @@ TEST(IccFile, TagsSharingAnElementShareItAndWriteItOnce)
         ASSERT_NE(profile, nullptr);
         const std::vector<ICC_CPP_Tag*>& tags = profile->GetTags();
         ASSERT_EQ(tags.size(), k_entries);
+        EXPECT_EQ(dynamic_cast<ICC_CPP_opaque_Tag*>(tags[0]) != nullptr, name == "opaque");
         EXPECT_TRUE(std::all_of(tags.begin(), tags.end(), [&](const ICC_CPP_Tag* t) {
             return t->GetElement() == tags[0]->GetElement() && t->offset == tags[0]->offset;
         }));
