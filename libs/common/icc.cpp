@@ -1339,12 +1339,12 @@ bool ReplaceCanonCameraMatrixWithIdentity(ICC_CPP_Profile* profile)
 // CIEDE2000 with kL = kC = kH = 1, in double precision; primes mark the values after the a
 // axis has been stretched, bars the means of the two colours, and 25⁷ = 6103515625:
 //   G   = 0.5·(1 - sqrt(C̄⁷ / (C̄⁷ + 25⁷)))
-//   a'  = (1 + G)·a,  C' = sqrt(a'² + b²),  h' = atan2(b, a') in degrees, 0..360 (0 when C' = 0)
+//   a'  = (1 + G)·a,  C' = sqrt(a'² + b²),  h' = atan2(b, a') in degrees, 0..360
 //   dL' = L2 - L1,  dC' = C2' - C1'
 //   dh' = h2' - h1', brought into -180..180 by ±360 (180 apart: unchanged); 0 when C1'·C2' = 0
 //   dH' = 2·sqrt(C1'·C2')·sin(dh'/2)
-//   h̄'  = (h1' + h2')/2 when |h1' - h2'| <= 180, else that ±180 (the sum's side of 360);
-//         h1' + h2' when C1'·C2' = 0
+//   h̄'  = (h1' + h2')/2 when |h1' - h2'| <= 180, else (h1' + h2' + 360)/2 when the sum is
+//         below 360 and (h1' + h2' - 360)/2 when not
 //   T   = 1 - 0.17·cos(h̄' - 30°) + 0.24·cos(2h̄') + 0.32·cos(3h̄' + 6°) - 0.20·cos(4h̄' - 63°)
 //   SL  = 1 + 0.015·(L̄ - 50)² / sqrt(20 + (L̄ - 50)²),  SC = 1 + 0.045·C̄',  SH = 1 + 0.015·C̄'·T
 //   RT  = -sin(2·dθ)·RC,  dθ = 30°·exp(-((h̄' - 275°)/25°)²),  RC = 2·sqrt(C̄'⁷ / (C̄'⁷ + 25⁷))
@@ -1377,11 +1377,10 @@ double ChromaWeight(double meanChroma)
     return 2.0 * std::sqrt(c7 / (c7 + 6103515625.0));
 }
 
+// 0..360. A colour without chroma gets 0 or 180 from the signs of its zeros; that hue never
+// matters (see ComputeDeltaE2000).
 double HueDegrees(double b, double a)
 {
-    // atan2(0, -0) is 180: a colour without chroma must not get a hue from a signed zero.
-    if (a == 0.0 && b == 0.0)
-        return 0.0;
     const double h = std::atan2(b, a) / k_degToRadDouble;
     return h < 0.0 ? h + 360.0 : h;
 }
@@ -1439,7 +1438,9 @@ float ComputeDeltaE2000(const Vec3& first, const Vec3& second)
     const double h1p = HueDegrees(b1, a1p), h2p = HueDegrees(b2, a2p);
     const double cProduct = c1p * c2p;
 
-    double dhp = 0.0, meanHp = h1p + h2p;
+    // Against a colour without chroma dH' is 0, and the mean hue, which only weighs dH' (in SH
+    // and RT), does not matter.
+    double dhp = 0.0, meanHp = 0.0;
     if (cProduct != 0.0) {
         // The hue difference is the angle from the first colour to the second, taken from
         // their cross and dot products rather than by subtracting rounded hues, which would
@@ -1449,6 +1450,7 @@ float ComputeDeltaE2000(const Vec3& first, const Vec3& second)
         const double dot = a1p * a2p + b1 * b2;
         dhp = cross == 0.0 && dot < 0.0 ? h2p - h1p : std::atan2(cross, dot) / k_degToRadDouble;
         // Hues more than 180 degrees apart: the difference crossed 0 and so does the mean.
+        meanHp = h1p + h2p;
         if (std::fabs(h2p - h1p - dhp) > 180.0)
             meanHp += meanHp < 360.0 ? 360.0 : -360.0;
         meanHp *= 0.5;

@@ -433,12 +433,14 @@ private:
 
 // Keeps only the colour tags (description, adaptation, gamut, white and black point, the
 // A2B and B2A tables), adds this system's copyright tag, sets the creator "ORLK" and sorts
-// the tags.
+// the tags. On a matrix/TRC profile it succeeds all the same and leaves a profile without
+// its colorant and curve tags: callers rely on the fixed set, so it stays.
 bool ICCXRiteToOrlisk(ICC_CPP_Profile* profile);
 // Overwrites values 0 to 2 of every row of the A2B0, A2B1 and A2B2 row tables: the first
 // half of the rows (rounded down) with one fixed triple, the rest with another. False when a
-// tag or its data element is missing or a row has fewer than 3 values; earlier tags stay
-// edited.
+// tag or its data element is missing or a row has fewer than 3 values; the tags before it
+// stay edited (A2B0 and A2B1 are edited before a missing A2B2 is found), and nothing is
+// undone. Tags sharing one table are edited through it once per tag, with the same result.
 bool ReplaceCanonCameraMatrixWithIdentity(ICC_CPP_Profile* profile);
 
 // The copyright text that ICCXRiteToOrlisk stores.
