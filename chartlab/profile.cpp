@@ -26,23 +26,29 @@ constexpr const char* k_helpText =
 struct Options {
     std::string chart;
     std::string output;
+    ProfileClass profileClass = ProfileClass::Input;
     std::string description;
     std::string copyright = k_defaultCopyright;
+    int clutPoints = 33;
 };
 
 // Parses the command line into `options`; -1 when accepted, else the exit status.
 int ParseOptions(int argc, char** argv, Options* options)
 {
     std::vector<std::string> extra;
+    std::string profileClass = "input";
     ns_Argparser::Argparser parser(argc, argv, false);
     auto* help = new ns_Argparser::ArgparserOptionHelp('h', "help", "prints this help message");
     parser.AddOption(help);
     parser.AddString('m', "measurements", &options->chart,
                      "measured chart: RGB_R RGB_G RGB_B with LAB_L LAB_A LAB_B or XYZ_X XYZ_Y XYZ_Z", true);
     parser.AddString('o', "output", &options->output, "the profile file to write", true);
+    parser.AddString(0, "class", &profileClass, "input (A2B tables) or display (A2B and B2A tables)", false);
     parser.AddString(0, "description", &options->description,
                      "the profile's description; empty: the chart's file name", false);
     parser.AddString(0, "copyright", &options->copyright, "the profile's copyright text (ASCII)", false);
+    parser.AddInt(0, "clut", &options->clutPoints, "points per axis of a display profile's B2A tables, 2 to 255",
+                  false);
     parser.AddArgNames(&extra, "");
     parser.SetHelpString(k_helpText);
     if (const int status = ProcessCommandLine(parser, *help); status >= 0)
@@ -50,6 +56,16 @@ int ParseOptions(int argc, char** argv, Options* options)
 
     if (!extra.empty()) {
         Complain(argv[0], "unexpected argument '%s'", extra.front().c_str());
+        return k_exitUsage;
+    }
+    if (profileClass == "input" || profileClass == "display") {
+        options->profileClass = profileClass == "input" ? ProfileClass::Input : ProfileClass::Display;
+    } else {
+        Complain(argv[0], "unknown class '%s': use input or display", profileClass.c_str());
+        return k_exitUsage;
+    }
+    if (options->clutPoints < 2 || options->clutPoints > k_maxProfileGridPoints) {
+        Complain(argv[0], "invalid --clut %d: use 2 to %d", options->clutPoints, k_maxProfileGridPoints);
         return k_exitUsage;
     }
     if (options->output == k_standardStream) {
@@ -76,6 +92,7 @@ void Explain(const char* program, const std::string& path, const MeasuredGrid& g
     const int top[3] = {grid.N() - 1, grid.N() - 1, grid.N() - 1};
     switch (result) {
     case ChartProfileBuild::Ok:
+    case ChartProfileBuild::BadClutPoints:  // refused with the command line
         break;
     case ChartProfileBuild::TooFewValues:
         Complain(program, "'%s' has only one value in each channel: a profile needs at least 2", file);
@@ -106,6 +123,8 @@ int MakeProfile(const char* program, const Options& options)
     if (!LoadChart(program, options.chart, &grid))
         return k_exitFailure;
     ChartProfileSettings settings;
+    settings.profileClass = options.profileClass;
+    settings.clutPoints = options.clutPoints;
     settings.description = options.description;
     settings.copyright = options.copyright;
     settings.created = std::time(nullptr);

@@ -19,14 +19,17 @@ using testutil::WriteFile;
 
 const std::string k_grid17 = "Appears to be a 17 x 17 x 17 grid.\n";
 const std::string k_profileUsage =
-    "usage: chartlab profile [-h] -m string -o string [--description string] [--copyright string] \n"
+    "usage: chartlab profile [-h] -m string -o string [--class string] [--description string] [--copyright string] "
+    "[--clut integer] \n"
     "  -h/--help          :  prints this help message\n"
     "  -m/--measurements  :  measured chart: RGB_R RGB_G RGB_B with LAB_L LAB_A LAB_B or XYZ_X XYZ_Y XYZ_Z "
     "(required)\n"
     "  -o/--output        :  the profile file to write (required)\n"
+    "    /--class         :  input (A2B tables) or display (A2B and B2A tables) (default: input)\n"
     "    /--description   :  the profile's description; empty: the chart's file name (default: )\n"
     "    /--copyright     :  the profile's copyright text (ASCII) (default: No copyright, use freely. Made with "
     "chartlab from measured chart data.)\n"
+    "    /--clut          :  points per axis of a display profile's B2A tables, 2 to 255 (default: 33)\n"
     "\n"
     "Writes the chart as an ICC profile (version 2.4, RGB to Lab) whose tables hold the measured\n"
     "grid. Exit status: 0 when the profile was written, 1 when the command line was refused, 2\n"
@@ -97,6 +100,11 @@ TEST_F(ChartlabProfile, ExplainsAndRefusesCommandLines)
         {{"-m", "c.ti3", "-o", "p.icc", "more"}, 1, "", "chartlab profile: unexpected argument 'more'\n"},
         {{"-m", "c.ti3", "-o", "-"}, 1, "",
          "chartlab profile: a profile is written to a file, not to standard output: name one with -o\n"},
+        {{"-m", "c.ti3", "-o", "p.icc", "--class", "printer"}, 1, "",
+         "chartlab profile: unknown class 'printer': use input or display\n"},
+        {{"-m", "c.ti3", "-o", "p.icc", "--clut", "1"}, 1, "", "chartlab profile: invalid --clut 1: use 2 to 255\n"},
+        {{"-m", "c.ti3", "-o", "p.icc", "--clut", "256"}, 1, "", "chartlab profile: invalid --clut 256: use 2 to 255\n"},
+        {{"-m", "c.ti3", "-o", "p.icc", "--clut", "x"}, 1, "", "Invalid x: expected integer value\n\n" + k_profileUsage},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -157,17 +165,23 @@ TEST_F(ChartlabProfile, WritesTheProfileWithItsTexts)
     EXPECT_EQ(plain.out, "");
     EXPECT_EQ(plain.err, k_grid17);
     const auto named = Run({"-m", "chart17.ti3", "-o", "named.icc", "--description", "Monitor, 2015",
-                            "--copyright", "\xC2\xA9 Someone"});
+                            "--copyright", "\xC2\xA9 Someone", "--class", "display", "--clut", "9"});
     EXPECT_EQ(named.status, 0);
+    EXPECT_EQ(named.err, k_grid17);
 
-    const std::tuple<std::string, std::string, std::string> expected[] = {
-        {"p.icc", "chart17.ti3", "No copyright, use freely. Made with chartlab from measured chart data."},
-        {"named.icc", "Monitor, 2015", "? Someone"}};
-    for (const auto& [file, description, copyright] : expected) {
+    const std::tuple<std::string, std::string, std::string, bool> expected[] = {
+        {"p.icc", "chart17.ti3", "No copyright, use freely. Made with chartlab from measured chart data.", false},
+        {"named.icc", "Monitor, 2015", "? Someone", true}};
+    for (const auto& [file, description, copyright, display] : expected) {
         SCOPED_TRACE(file);
         const ProfilePtr profile(ICC_CPP_Profile::ReadFile(File(file).c_str()));
         ASSERT_NE(profile, nullptr);
-        EXPECT_EQ(profile->header.deviceClass, ICCSignature("scnr"));
+        EXPECT_EQ(profile->header.deviceClass, ICCSignature(display ? "mntr" : "scnr"));
+        for (const char* b2a : {"B2A0", "B2A1"}) {
+            auto* table = dynamic_cast<ICC_CPP_lut16_Tag*>(profile->GetTag(ICCSignature({b2a[0], b2a[1], b2a[2], b2a[3], 0})));
+            EXPECT_EQ(table != nullptr, display) << b2a;
+            EXPECT_TRUE(!table || (table->GetData() && table->GetData()->rows.size() == 9 * 9 * 9)) << b2a;
+        }
         auto* desc = dynamic_cast<ICC_CPP_textDescription_Tag*>(profile->GetTag(ICCSignature("desc")));
         auto* cprt = dynamic_cast<ICC_CPP_cprt_Tag*>(profile->GetTag(ICCSignature("cprt")));
         ASSERT_TRUE(desc && cprt);

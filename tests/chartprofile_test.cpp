@@ -20,6 +20,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -201,17 +202,24 @@ TEST(ChartProfile, LittleCmsReproducesTheGridThroughEveryIntent)
     }
 }
 
+// The chart with its Lab relative to the white at the highest grid corner, as the engine
+// computes it.
+Chart RelativeChart(const Chart& chart, const MeasuredGrid& grid)
+{
+    const int top = grid.N() - 1;
+    Chart relative = chart;
+    for (Color3& lab : relative.lab) {
+        const cmsCIELab rel = EngineRelativeLab(lab, grid.Lab(top, top, top));
+        lab = Color3{{rel.L, rel.a, rel.b}};
+    }
+    return relative;
+}
+
 TEST(ChartProfile, LittleCmsAgreesWithTetrahedralInterpolationBetweenGridPoints)
 {
     const Chart chart = LoadChart("chart17-srgb.ti3");
     const MeasuredGrid grid = BuildGrid(chart);
-    const Color3 white = grid.Lab(16, 16, 16);
-    Chart relativeChart = chart;
-    for (Color3& lab : relativeChart.lab) {
-        const cmsCIELab rel = EngineRelativeLab(lab, white);
-        lab = Color3{{rel.L, rel.a, rel.b}};
-    }
-    const MeasuredGrid relativeGrid = BuildGrid(relativeChart);
+    const MeasuredGrid relativeGrid = BuildGrid(RelativeChart(chart, grid));
     const Engine relative(MakeProfile(grid, ChartProfileSettings()), INTENT_RELATIVE_COLORIMETRIC);
     ASSERT_TRUE(relative.Ok());
     std::mt19937_64 random(17);
@@ -225,6 +233,67 @@ TEST(ChartProfile, LittleCmsAgreesWithTetrahedralInterpolationBetweenGridPoints)
                                          cmsCIELab{want.c[0], want.c[1], want.c[2]}));
     }
     EXPECT_LE(worst, 0.02);
+}
+
+// Lab to device RGB through a display profile's B2A tables and back through its A2B tables,
+// by Little CMS: in-gamut colours (the chart's own, interpolated at random device values)
+// come back close, the white, the black and the neutral axis map to their device values.
+TEST(ChartProfile, DisplayProfileRoundTripsThroughLittleCms)
+{
+    const Chart chart = LoadChart("chart17-srgb.ti3");
+    const MeasuredGrid grid = BuildGrid(chart);
+    const MeasuredGrid relativeGrid = BuildGrid(RelativeChart(chart, grid));
+    ChartProfileSettings settings;
+    settings.profileClass = ProfileClass::Display;
+    const Bytes bytes = MakeProfile(grid, settings);
+    const cmsHPROFILE device = cmsOpenProfileFromMem(bytes.data(), cmsUInt32Number(bytes.size()));
+    const cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    ASSERT_TRUE(device && lab);
+    cmsHTRANSFORM toDevice[2], toLab = cmsCreateTransform(device, TYPE_RGB_DBL, lab, TYPE_Lab_DBL,
+                                                         INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOOPTIMIZE);
+    for (cmsUInt32Number intent : {INTENT_PERCEPTUAL, INTENT_RELATIVE_COLORIMETRIC})
+        toDevice[intent] = cmsCreateTransform(lab, TYPE_Lab_DBL, device, TYPE_RGB_DBL, intent, cmsFLAGS_NOOPTIMIZE);
+    ASSERT_TRUE(toDevice[0] && toDevice[1] && toLab);
+
+    std::mt19937_64 random(29);
+    std::uniform_real_distribution<double> unit(0.0, 100.0);
+    std::vector<double> errors;
+    for (int t = 0; t < 2000; ++t) {
+        const Color3 rgb{{unit(random), unit(random), unit(random)}};
+        Color3 want;
+        ASSERT_EQ(relativeGrid.Interpolate(rgb, Interpolation::Tetrahedral, &want), GridLookup::Ok);
+        const cmsCIELab wanted{want.c[0], want.c[1], want.c[2]};
+        double deviceRgb[3];
+        cmsCIELab back;
+        cmsDoTransform(toDevice[INTENT_RELATIVE_COLORIMETRIC], &wanted, deviceRgb, 1);
+        cmsDoTransform(toLab, deviceRgb, &back, 1);
+        errors.push_back(Distance(back, wanted));
+    }
+    std::sort(errors.begin(), errors.end());
+    double mean = 0.0;
+    for (double e : errors)
+        mean += e / errors.size();
+    EXPECT_LE(mean, 0.5);
+    EXPECT_LE(errors[errors.size() * 95 / 100], 1.5);
+
+    // Both intents take L* 0 and 100 to black and white, and the relative neutral axis to
+    // device grays (the chart's grays are neutral against its white).
+    const std::tuple<cmsUInt32Number, cmsCIELab, double> neutrals[] = {
+        {INTENT_PERCEPTUAL, {0, 0, 0}, 0.0},         {INTENT_PERCEPTUAL, {100, 0, 0}, 1.0},
+        {INTENT_RELATIVE_COLORIMETRIC, {0, 0, 0}, 0.0}, {INTENT_RELATIVE_COLORIMETRIC, {100, 0, 0}, 1.0},
+        {INTENT_RELATIVE_COLORIMETRIC, {50, 0, 0}, -1}};
+    for (const auto& [intent, neutral, level] : neutrals) {
+        double out[3];
+        cmsDoTransform(toDevice[intent], &neutral, out, 1);
+        SCOPED_TRACE(testing::Message() << intent << " " << neutral.L);
+        EXPECT_NEAR(out[1], level < 0 ? out[0] : level, 1e-4);
+        EXPECT_NEAR(out[0], out[2], 1e-4);
+        EXPECT_NEAR(out[0], out[1], 1e-4);
+    }
+    for (cmsHTRANSFORM t : {toDevice[0], toDevice[1], toLab})
+        cmsDeleteTransform(t);
+    cmsCloseProfile(device);
+    cmsCloseProfile(lab);
 }
 
 TEST(ChartProfile, HeaderAndTagsAsOurReaderAndLittleCmsSeeThem)
@@ -256,10 +325,12 @@ TEST(ChartProfile, HeaderAndTagsAsOurReaderAndLittleCmsSeeThem)
         std::unique_ptr<ICC_CPP_Profile> back(ICC_CPP_Profile::ReadFromMemory(bytes.data(), bytes.size()));
         ASSERT_NE(back, nullptr);
         const std::vector<ICC_CPP_Tag*>& tags = back->GetTags();
-        ASSERT_EQ(tags.size(), 6u);
-        const char* const names[] = {"desc", "cprt", "wtpt", "bkpt", "A2B0", "A2B1"};
+        ASSERT_EQ(tags.size(), display ? 8u : 6u);
+        const char* const names[] = {"desc", "cprt", "wtpt", "bkpt", "A2B0", "A2B1", "B2A0", "B2A1"};
         for (size_t t = 0; t < tags.size(); ++t)
             EXPECT_EQ(tags[t]->signature, ICCSignature({names[t][0], names[t][1], names[t][2], names[t][3], 0}));
+        for (size_t t = 6; t < tags.size(); ++t)
+            EXPECT_TRUE(dynamic_cast<ICC_CPP_lut16_Tag*>(tags[t]) && !dynamic_cast<ICC_CPP_A2B_Tag*>(tags[t]));
         auto* desc = dynamic_cast<ICC_CPP_textDescription_Tag*>(tags[0]);
         auto* cprt = dynamic_cast<ICC_CPP_cprt_Tag*>(tags[1]);
         ASSERT_TRUE(desc && cprt && dynamic_cast<ICC_CPP_XYZ_Tag*>(tags[2]) && dynamic_cast<ICC_CPP_XYZ_Tag*>(tags[3]) &&

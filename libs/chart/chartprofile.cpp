@@ -1,6 +1,7 @@
 #include "chartprofile.h"
 
 #include "colorcommon.h"
+#include "inverse.h"
 #include "vmath.h"
 
 #include <algorithm>
@@ -120,6 +121,60 @@ ICC_CPP_A2B_Tag* DeviceToLabTag(unsigned int signature, const MeasuredGrid& grid
     return tag;
 }
 
+// The value at `fraction` of a strictly increasing axis, its values evenly spaced in fraction:
+// the inverse of AxisFraction.
+double AxisValue(double fraction, const std::vector<double>& axis)
+{
+    const double position = fraction * static_cast<double>(axis.size() - 1);
+    const std::size_t k = std::min(static_cast<std::size_t>(position), axis.size() - 2);
+    return axis[k] + (axis[k + 1] - axis[k]) * (position - static_cast<double>(k));
+}
+
+// The Lab-to-device table's axes. L*: 0..100, the white on the last node rather than between
+// the last two, on a scale whose top is the L* of code 0xFFFF (above 100 the table holds the
+// last node). a* and b*: their codes, 0 to 65535 with the neutral 0 (code 32768) in the
+// middle, on a node when the number of nodes is odd.
+const std::vector<double> k_lightnessAxis = {0.0, 100.0};
+const std::vector<double> k_abCodeAxis = {0.0, 32768.0, 65535.0};
+
+// The Lab-to-device table: `points` nodes per axis over those axes. Each node's Lab is
+// carried to a measured Lab by `toMeasured` and inverted in the grid (the nearest reachable
+// colour when the grid does not reach it), its device values over `top`.
+ICC_CPP_lut16_Tag* LabToDeviceTag(unsigned int signature, const GridInverse& inverse, int points, double top,
+                                  const PointMapping& toMeasured)
+{
+    std::unique_ptr<ICC_CPP_lut16Type> table(new ICC_CPP_lut16Type);
+    const std::vector<unsigned short> abTable = InputTable(k_abCodeAxis, 65535.0);
+    const Tables inputTables = {InputTable(k_lightnessAxis, 65535 * 100.0 / 65280), abTable, abTable};
+    // The size was checked to fit an element: 2 to 255 points, three channels.
+    const bool created =
+        table->Create(static_cast<unsigned int>(points), inputTables, Tables(3, k_identityTable));
+    assert(created);
+    (void)created;
+    std::vector<double> lightness(static_cast<std::size_t>(points)), ab(static_cast<std::size_t>(points));
+    for (int i = 0; i < points; ++i) {
+        const double fraction = static_cast<double>(i) / (points - 1);
+        lightness[i] = AxisValue(fraction, k_lightnessAxis);
+        ab[i] = AxisValue(fraction, k_abCodeAxis) / 256.0 - 128.0;
+    }
+    std::size_t row = 0;
+    for (int i = 0; i < points; ++i)
+        for (int j = 0; j < points; ++j)
+            for (int k = 0; k < points; ++k, ++row) {
+                InverseResult result;
+                // Every grid point is finite and measured, so every cell is usable, and the
+                // node's Lab is finite: the inversion cannot refuse it.
+                const bool inverted = inverse.Invert(toMeasured(Color3{{lightness[i], ab[j], ab[k]}}), &result);
+                assert(inverted);
+                (void)inverted;
+                for (int c = 0; c < 3; ++c)
+                    table->rows[row][c] = FractionCode(result.rgb.c[c] / top) / 65535.0f;
+            }
+    auto* tag = new ICC_CPP_lut16_Tag(signature);
+    tag->SetData(table.release());
+    return tag;
+}
+
 ICC_CPP_XYZ_Tag* XYZTag(unsigned int signature, const ICC_CPP_XYZNumber& xyz)
 {
     auto* tag = new ICC_CPP_XYZ_Tag(signature);
@@ -147,8 +202,11 @@ bool FindUnmeasuredPoint(const MeasuredGrid& grid, int point[3])
     return false;
 }
 
-ChartProfileBuild CheckGrid(const MeasuredGrid& grid, int point[3])
+ChartProfileBuild CheckGrid(const MeasuredGrid& grid, const ChartProfileSettings& settings, int point[3])
 {
+    if (settings.profileClass == ProfileClass::Display &&
+        (settings.clutPoints < 2 || settings.clutPoints > k_maxProfileGridPoints))
+        return ChartProfileBuild::BadClutPoints;
     if (grid.N() < 2)
         return ChartProfileBuild::TooFewValues;
     if (grid.N() > k_maxProfileGridPoints)
@@ -178,6 +236,7 @@ public:
         : m_white(LabToXYZ(whiteLab)),
           m_toPcs(ComputeTransformFromMeasuredLabToPCSLab(ToVec3(Relative(blackLab)), ToVec3(Relative(whiteLab))))
     {
+        matrix_invert_4(m_fromPcs, m_toPcs);
     }
 
     const ICC_CPP_XYZNumber& White() const { return m_white; }
@@ -206,9 +265,30 @@ public:
         return Color3{{pcs.v[0], pcs.v[1], pcs.v[2]}};
     }
 
+    // The measured Lab whose relative Lab is `pcs`: its XYZ against the white, as Lab against
+    // D50.
+    Color3 FromRelative(const Color3& pcs) const
+    {
+        const double white[3] = {m_white.X, m_white.Y, m_white.Z};
+        double xyz[3];
+        lab_to_xyz(pcs.c, white, xyz);
+        Color3 out;
+        xyz_to_lab(xyz, k_iccD50XYZ, out.c);
+        return out;
+    }
+
+    // The measured Lab whose perceptual Lab is `pcs`: the inverse of the transform, then back
+    // from relative.
+    Color3 FromPerceptual(const Color3& pcs) const
+    {
+        const Vec4 lab = mul(m_fromPcs, Vec4(float(pcs.c[0]), float(pcs.c[1]), float(pcs.c[2]), 1.0f));
+        return FromRelative(Color3{{lab.v[0], lab.v[1], lab.v[2]}});
+    }
+
 private:
     ICC_CPP_XYZNumber m_white;  // first: the transform is made with Relative
     Matrix4 m_toPcs;
+    Matrix4 m_fromPcs;
 };
 
 void FillHeader(const ChartProfileSettings& settings, ICC_CPP_ProfileHeader& h)
@@ -230,7 +310,7 @@ ChartProfileBuild BuildChartProfile(const MeasuredGrid& grid, const ChartProfile
                                     std::unique_ptr<ICC_CPP_Profile>* profile, int point[3])
 {
     int unmeasured[3];
-    const ChartProfileBuild checked = CheckGrid(grid, point ? point : unmeasured);
+    const ChartProfileBuild checked = CheckGrid(grid, settings, point ? point : unmeasured);
     if (checked != ChartProfileBuild::Ok)
         return checked;
     const int top = grid.N() - 1;
@@ -259,6 +339,18 @@ ChartProfileBuild BuildChartProfile(const MeasuredGrid& grid, const ChartProfile
     const Tables inputTables = InputTables(grid);
     add(DeviceToLabTag(ICCSignature("A2B0"), grid, inputTables, perceptual));
     add(DeviceToLabTag(ICCSignature("A2B1"), grid, inputTables, relative));
+    if (settings.profileClass == ProfileClass::Display) {
+        GridInverse inverse;
+        // Every grid point is measured and finite, so every cell is usable.
+        const bool built = inverse.Build(grid, Interpolation::Tetrahedral);
+        assert(built);
+        (void)built;
+        const PointMapping fromRelative = [&intents](const Color3& pcs) { return intents.FromRelative(pcs); };
+        const PointMapping fromPerceptual = [&intents](const Color3& pcs) { return intents.FromPerceptual(pcs); };
+        const double top = Largest(grid);
+        add(LabToDeviceTag(ICCSignature("B2A0"), inverse, settings.clutPoints, top, fromPerceptual));
+        add(LabToDeviceTag(ICCSignature("B2A1"), inverse, settings.clutPoints, top, fromRelative));
+    }
     *profile = std::move(made);
     return ChartProfileBuild::Ok;
 }

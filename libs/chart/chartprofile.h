@@ -21,6 +21,14 @@
 //         space by ComputeTransformFromMeasuredLabToPCSLab of the black's and the white's
 //         relative Lab: the black goes to L* = 0, and the white stays at L* = 100 on the
 //         neutral axis.
+//   B2A1, B2A0 (display profiles only) "mft2" elements from Lab to device RGB: a grid of
+//         clutPoints^3 nodes, spread evenly over L* 0..100 (the input table holds L* above
+//         100 at the last node, so the white is a node) and over the codes of a* and b* on
+//         either side of the neutral 0 (a node when clutPoints is odd); identity output
+//         tables. Each node's Lab is carried back to a measured Lab (for B2A0 through the
+//         inverse of the black and white transform first) and inverted in the grid under
+//         tetrahedral interpolation (GridInverse; a Lab the chart does not reach goes to the
+//         device values of the nearest Lab it reaches), its device values over top.
 //   desc  the description (ASCII, with a Unicode copy when the text is not ASCII).
 //   cprt  the copyright, as ASCII text.
 #pragma once
@@ -44,6 +52,7 @@ struct ChartProfileSettings {
     std::string description;  // UTF-8
     std::string copyright;    // UTF-8; written as ASCII
     std::time_t created = 0;  // the header's creation time
+    int clutPoints = 33;      // per axis of the Lab-to-device tables of a display profile
 };
 
 // How a build ended.
@@ -54,6 +63,7 @@ enum class ChartProfileBuild {
     NoRange,         // an axis value below 0
     UnmeasuredPoint, // a grid point with no patch, or with a Lab value that is not finite
     BadWhite,        // the white's XYZ is not above 0 in every component
+    BadClutPoints,   // a display profile's clutPoints outside 2 to k_maxProfileGridPoints
 };
 
 // Makes the profile of a built grid into `profile`; throws std::bad_alloc when memory runs
