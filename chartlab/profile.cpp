@@ -102,11 +102,13 @@ void Explain(const char* program, const std::string& path, const MeasuredGrid& g
                  k_maxProfileGridPoints);
         break;
     case ChartProfileBuild::NoRange:
-        Complain(program, "'%s' has an RGB value below 0: a profile's device values run from 0", file);
+        Complain(program, "'%s' has an RGB value below 0 or infinite: a profile's device values run from 0 to the "
+                          "largest", file);
         break;
     case ChartProfileBuild::UnmeasuredPoint:
-        Complain(program, "'%s' has no finite Lab value at the grid point %s: a profile needs every point", file,
-                 DeviceValues(grid, point).c_str());
+        Complain(program, "'%s' has no usable Lab value at the grid point %s: a profile needs every point, with "
+                          "L*, a* and b* within -%g..%g", file, DeviceValues(grid, point).c_str(), k_maxProfileLab,
+                 k_maxProfileLab);
         break;
     case ChartProfileBuild::BadWhite:
         Complain(program, "'%s' has no usable white: the patch at %s (the grid's highest corner) has Lab %s %s %s",

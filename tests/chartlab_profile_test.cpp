@@ -131,9 +131,10 @@ TEST_F(ChartlabProfile, SaysWhyAChartMakesNoProfileAndKeepsTheOldFile)
          "' has only one value in each channel: a profile needs at least 2\n"},
         {"big.ti3", Chart(diagonal), "256 x 256 x 256", "' has 256 values in each channel: a profile holds at most 255\n"},
         {"negative.ti3", Chart(Cube(-1)), "2 x 2 x 2",
-         "' has an RGB value below 0: a profile's device values run from 0\n"},
+         "' has an RGB value below 0 or infinite: a profile's device values run from 0 to the largest\n"},
         {"missing.ti3", Chart(missing), "2 x 2 x 2",
-         "' has no finite Lab value at the grid point 0 100 0: a profile needs every point\n"},
+         "' has no usable Lab value at the grid point 0 100 0: a profile needs every point, with L*, a* and b* "
+         "within -1000..1000\n"},
         {"dark.ti3", Chart(dark), "2 x 2 x 2",
          "' has no usable white: the patch at 100 100 100 (the grid's highest corner) has Lab 0 0 0\n"},
     };

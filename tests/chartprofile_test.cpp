@@ -390,15 +390,20 @@ TEST(ChartProfile, RefusesGridsNoProfileCanHold)
                                {"255 values", diagonal(255), ChartProfileBuild::UnmeasuredPoint, {0, 0, 1}},
                                {"256 values", diagonal(256), ChartProfileBuild::TooManyValues, {}},
                                {"a value below 0", cube({-1, 100}), ChartProfileBuild::NoRange, {}},
+                               {"an infinite value", cube({0, INFINITY}), ChartProfileBuild::NoRange, {}},
                                {"a point missing", cube({0, 50, 100}), ChartProfileBuild::UnmeasuredPoint, {1, 2, 0}},
                                {"a NaN", cube({0, 100}), ChartProfileBuild::UnmeasuredPoint, {1, 0, 1}},
                                {"an infinity", cube({0, 100}), ChartProfileBuild::UnmeasuredPoint, {0, 1, 1}},
-                               {"a black white", cube({0, 100}), ChartProfileBuild::BadWhite, {}}};
-    cases[4].chart.rgb.erase(cases[4].chart.rgb.begin() + 15);  // (1, 2, 0): point 9 + 6 + 0
-    cases[4].chart.lab.erase(cases[4].chart.lab.begin() + 15);
-    cases[5].chart.lab[5].c[2] = std::nan("");
-    cases[6].chart.lab[3].c[0] = INFINITY;
-    cases[7].chart.lab[7] = Color3{{0, 0, 0}};
+                               {"a black white", cube({0, 100}), ChartProfileBuild::BadWhite, {}},
+                               {"b* of -1000", cube({0, 100}), ChartProfileBuild::Ok, {}},
+                               {"b* of -1000.001", cube({0, 100}), ChartProfileBuild::UnmeasuredPoint, {0, 1, 0}}};
+    cases[5].chart.rgb.erase(cases[5].chart.rgb.begin() + 15);  // (1, 2, 0): point 9 + 6 + 0
+    cases[5].chart.lab.erase(cases[5].chart.lab.begin() + 15);
+    cases[6].chart.lab[5].c[2] = std::nan("");
+    cases[7].chart.lab[3].c[0] = INFINITY;
+    cases[8].chart.lab[7] = Color3{{0, 0, 0}};
+    cases[9].chart.lab[2].c[2] = -1000;
+    cases[10].chart.lab[2].c[2] = -1000.001;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         MeasuredGrid grid;
@@ -406,7 +411,7 @@ TEST(ChartProfile, RefusesGridsNoProfileCanHold)
         std::unique_ptr<ICC_CPP_Profile> profile;
         std::array<int, 3> point = {-1, -1, -1};
         EXPECT_EQ(BuildChartProfile(grid, ChartProfileSettings(), &profile, point.data()), c.want);
-        EXPECT_EQ(profile, nullptr);
+        EXPECT_EQ(profile == nullptr, c.want != ChartProfileBuild::Ok);
         if (c.want == ChartProfileBuild::UnmeasuredPoint) {
             EXPECT_EQ(point, c.point);
         }

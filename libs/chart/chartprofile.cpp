@@ -60,15 +60,14 @@ double AxisFraction(double value, const std::vector<double>& axis)
 // such an axis value takes the value of the line through the axis value and the other entry:
 // the two entries then interpolate to the axis value's fraction exactly. At the first and
 // last axis values the entry on the held side keeps its value (0 or 1) and the other one is
-// moved, so no entry leaves 0..1. The two entries are then fixed: where two axis values fall
-// within one step of the table, the second is left as sampled.
+// moved, so no entry leaves 0..1. Where two axis values fall within one step of the table,
+// the later one is served.
 std::vector<unsigned short> InputTable(const std::vector<double>& axis, double top)
 {
     const double last = k_profileInputEntries - 1;
     std::vector<double> fractions(k_profileInputEntries);
     for (unsigned int e = 0; e < k_profileInputEntries; ++e)
         fractions[e] = AxisFraction(e / last * top, axis);
-    std::vector<bool> fixed(k_profileInputEntries, false);
     for (std::size_t v = 0; v < axis.size(); ++v) {
         const double at = axis[v] / top * last;  // the axis value in entries
         const double below = std::floor(at);
@@ -78,11 +77,8 @@ std::vector<unsigned short> InputTable(const std::vector<double>& axis, double t
         const double fraction = AxisFraction(axis[v], axis);
         const bool moveLower = v == axis.size() - 1 || (v > 0 && at - below < 0.5);
         const std::size_t target = moveLower ? e : e + 1, anchor = moveLower ? e + 1 : e;
-        if (fixed[target])
-            continue;
         const double slope = (fractions[anchor] - fraction) / (static_cast<double>(anchor) - at);
         fractions[target] = fraction + slope * (static_cast<double>(target) - at);
-        fixed[target] = fixed[anchor] = true;
     }
     std::vector<unsigned short> table(k_profileInputEntries);
     for (unsigned int e = 0; e < k_profileInputEntries; ++e)
@@ -191,7 +187,7 @@ bool FindUnmeasuredPoint(const MeasuredGrid& grid, int point[3])
             for (int k = 0; k < n; ++k) {
                 bool usable = grid.Occupied(i, j, k);
                 for (int c = 0; usable && c < 3; ++c)
-                    usable = std::isfinite(grid.Lab(i, j, k).c[c]);
+                    usable = std::fabs(grid.Lab(i, j, k).c[c]) <= k_maxProfileLab;
                 if (!usable) {
                     point[0] = i;
                     point[1] = j;
@@ -213,7 +209,7 @@ ChartProfileBuild CheckGrid(const MeasuredGrid& grid, const ChartProfileSettings
         return ChartProfileBuild::TooManyValues;
     // With no value below 0 and at least two values per axis, the largest is above 0.
     for (int c = 0; c < 3; ++c)
-        if (grid.Axis(c).front() < 0.0)
+        if (grid.Axis(c).front() < 0.0 || !std::isfinite(grid.Axis(c).back()))
             return ChartProfileBuild::NoRange;
     if (FindUnmeasuredPoint(grid, point))
         return ChartProfileBuild::UnmeasuredPoint;

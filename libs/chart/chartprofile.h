@@ -44,6 +44,9 @@
 inline constexpr unsigned int k_profileInputEntries = 4096;
 // The largest grid an "mft2" element can hold: its point count is one byte.
 inline constexpr int k_maxProfileGridPoints = 255;
+// The largest L*, a* or b* (in size) a grid point may have: no measurement comes near it, and
+// below it every colour the profile is made from stays finite in single precision.
+inline constexpr double k_maxProfileLab = 1000.0;
 
 enum class ProfileClass { Input, Display };
 
@@ -60,8 +63,9 @@ enum class ChartProfileBuild {
     Ok,
     TooFewValues,    // fewer than 2 values per axis
     TooManyValues,   // more than k_maxProfileGridPoints values per axis
-    NoRange,         // an axis value below 0
-    UnmeasuredPoint, // a grid point with no patch, or with a Lab value that is not finite
+    NoRange,         // an axis value below 0 or infinite
+    UnmeasuredPoint, // a grid point with no patch, or with an L*, a* or b* that is not finite
+                     // or beyond k_maxProfileLab in size
     BadWhite,        // the white's XYZ is not above 0 in every component
     BadClutPoints,   // a display profile's clutPoints outside 2 to k_maxProfileGridPoints
 };
