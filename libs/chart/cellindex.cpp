@@ -155,14 +155,6 @@ void CellBins::Build(int m, const std::vector<CellBlock>& blocks, double margin)
         });
 }
 
-void SingleBox(const Color3& p, float lo[3], float hi[3])
-{
-    for (int a = 0; a < 3; ++a) {
-        lo[a] = Below(p.c[a]);
-        hi[a] = Above(p.c[a]);
-    }
-}
-
 long long CellBins::BinOf(const Color3& p) const
 {
     if (m_blocks.empty() || !m_bounds.Contains(p, 0.0))

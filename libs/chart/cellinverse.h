@@ -22,6 +22,10 @@
 // Newton's method from u* finds a solution in the common case; halving the box, keeping the
 // parts whose bound admits the wanted value, finds it in the others.
 //
+// The callers scale Lab values (by a power of two, which is exact) so that the corners'
+// components are at most 1 in size: the searches' bounds and slack are in those units, and no
+// product of differences can overflow.
+//
 // Every function here is pure: no state, callable from any thread.
 #pragma once
 
@@ -73,13 +77,16 @@ bool SolveTrilinearThorough(const Color3 corners[8], const Color3& lab, double t
 // Most boxes one search takes apart; it bounds the time of a search on a degenerate cell.
 inline constexpr int k_maxBoxes = 4096;
 
+// How much nearer than a distance d found so far a part must be able to come to be searched:
+// 1e-6 d, but at least 1e-12 and at most 1e-6 (in the scaled units).
+double NearestSlack(double d);
+
 // The point of the cell's face where fraction `axis` equals `side` (0 or 1) nearest to `lab`,
 // or of the whole cell: replaces *best when it finds a point nearer than best->distance.
-// Parts of the face or cell whose bound is not below best->distance - slack are not searched,
-// so the result is within `slack` of the true nearest distance.
-void NearestOnFace(const Color3 corners[8], Interpolation how, int axis, int side, const Color3& lab, double slack,
-                   CellPoint* best);
-void NearestInCell(const Color3 corners[8], Interpolation how, const Color3& lab, double slack, CellPoint* best);
+// Parts of the face or cell whose bound is not below best->distance - NearestSlack(best->distance)
+// are not searched, so the result is within that slack of the true nearest distance.
+void NearestOnFace(const Color3 corners[8], Interpolation how, int axis, int side, const Color3& lab, CellPoint* best);
+void NearestInCell(const Color3 corners[8], Interpolation how, const Color3& lab, CellPoint* best);
 
 // +1 or -1 when the Jacobian determinant of the map from fractions to Lab has that sign
 // everywhere inside the cell, 0 when it may vanish or change sign there. Tetrahedral: the sign
