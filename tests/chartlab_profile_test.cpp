@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -50,7 +51,7 @@ std::string Chart(const std::vector<std::vector<double>>& rows)
         text += std::to_string(r + 1);
         for (double v : rows[r]) {
             char field[64];
-            std::snprintf(field, sizeof field, " %g", v);
+            std::snprintf(field, sizeof field, " %.10g", v);
             text += field;
         }
         text += "\n";
@@ -58,13 +59,13 @@ std::string Chart(const std::vector<std::vector<double>>& rows)
     return text + "END_DATA\n";
 }
 
-// The 2 x 2 x 2 grid on `low` and 100, black (0, 0, 0) to white (100, 0, 0).
-std::vector<std::vector<double>> Cube(double low)
+// The 2 x 2 x 2 grid on `low` and `high`, black (0, 0, 0) to white (100, 0, 0); patch p has
+// R high when bit 2 is set, G bit 1, B bit 0.
+std::vector<std::vector<double>> Cube(double low, double high = 100)
 {
     std::vector<std::vector<double>> rows;
     for (int p = 0; p < 8; ++p)
-        rows.push_back({p & 4 ? 100.0 : low, p & 2 ? 100.0 : low, p & 1 ? 100.0 : low, p == 7 ? 100.0 : 10.0 * p,
-                        0, 0});
+        rows.push_back({p & 4 ? high : low, p & 2 ? high : low, p & 1 ? high : low, p == 7 ? 100.0 : 10.0 * p, 0, 0});
     return rows;
 }
 
@@ -117,11 +118,16 @@ TEST_F(ChartlabProfile, ExplainsAndRefusesCommandLines)
 
 TEST_F(ChartlabProfile, SaysWhyAChartMakesNoProfileAndKeepsTheOldFile)
 {
-    std::vector<std::vector<double>> missing = Cube(0), dark = Cube(0), diagonal;
+    std::vector<std::vector<double>> missing = Cube(0), dark = Cube(0), nan = Cube(0), far = Cube(0), edge = Cube(0),
+                                     diagonal, shorter;
     missing.erase(missing.begin() + 2);  // (0, 100, 0)
     dark[7] = {100, 100, 100, 0, 0, 0};
+    nan[5][5] = std::nan("");
+    far[6][4] = 1000.001;  // beyond the limit of 1000 even in single precision
+    edge[6][4] = 1000;
     for (int i = 0; i < 256; ++i)
         diagonal.push_back({double(i), double(i), double(i), 50, 0, 0});
+    shorter.assign(diagonal.begin(), diagonal.end() - 1);  // 255 values fit: its trouble is elsewhere
     struct Case {
         std::string name, chart, grid, err;
     };
@@ -130,6 +136,9 @@ TEST_F(ChartlabProfile, SaysWhyAChartMakesNoProfileAndKeepsTheOldFile)
         {"one.ti3", Chart({{0, 0, 0, 0, 0, 0}}), "1 x 1 x 1",
          "' has only one value in each channel: a profile needs at least 2\n"},
         {"big.ti3", Chart(diagonal), "256 x 256 x 256", "' has 256 values in each channel: a profile holds at most 255\n"},
+        {"diagonal.ti3", Chart(shorter), "255 x 255 x 255",
+         "' has no usable Lab value at the grid point 0 0 1: a profile needs every point, with L*, a* and b* "
+         "within -1000..1000\n"},
         {"negative.ti3", Chart(Cube(-1)), "2 x 2 x 2",
          "' has an RGB value below 0 or infinite: a profile's device values run from 0 to the largest\n"},
         {"missing.ti3", Chart(missing), "2 x 2 x 2",
@@ -137,6 +146,14 @@ TEST_F(ChartlabProfile, SaysWhyAChartMakesNoProfileAndKeepsTheOldFile)
          "within -1000..1000\n"},
         {"dark.ti3", Chart(dark), "2 x 2 x 2",
          "' has no usable white: the patch at 100 100 100 (the grid's highest corner) has Lab 0 0 0\n"},
+        {"infinite.ti3", Chart(Cube(0, INFINITY)), "2 x 2 x 2",
+         "' has an RGB value below 0 or infinite: a profile's device values run from 0 to the largest\n"},
+        {"nan.ti3", Chart(nan), "2 x 2 x 2",
+         "' has no usable Lab value at the grid point 100 0 100: a profile needs every point, with L*, a* and b* "
+         "within -1000..1000\n"},
+        {"far.ti3", Chart(far), "2 x 2 x 2",
+         "' has no usable Lab value at the grid point 100 100 0: a profile needs every point, with L*, a* and b* "
+         "within -1000..1000\n"},
     };
     WriteFile(File("p.icc"), "old");
     for (const Case& c : cases) {
@@ -147,8 +164,9 @@ TEST_F(ChartlabProfile, SaysWhyAChartMakesNoProfileAndKeepsTheOldFile)
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, "Appears to be a " + c.grid + " grid.\n" + pre + c.name + c.err);
     }
-    WriteFile(File("good.ti3"), Chart(Cube(0)));
-    const auto unwritable = Run({"-m", "good.ti3", "-o", "none/p.icc"});
+    WriteFile(File("edge.ti3"), Chart(edge));
+    EXPECT_EQ(Run({"-m", "edge.ti3", "-o", "edge.icc"}).status, 0);
+    const auto unwritable = Run({"-m", "edge.ti3", "-o", "none/p.icc"});
     EXPECT_EQ(unwritable.status, 2);
     EXPECT_EQ(unwritable.err, "Appears to be a 2 x 2 x 2 grid.\nchartlab profile: cannot write 'none/p.icc'\n");
     const auto absent = Run({"-m", "absent.ti3", "-o", "p.icc"});

@@ -14,7 +14,6 @@
 #include <lcms2.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -363,57 +362,5 @@ TEST(ChartProfile, HeaderAndTagsAsOurReaderAndLittleCmsSeeThem)
             EXPECT_NEAR(xyz->Z, want.Z, 0.5 / 65536);
         }
         cmsCloseProfile(engine);
-    }
-}
-
-TEST(ChartProfile, RefusesGridsNoProfileCanHold)
-{
-    struct Case {
-        const char* name;
-        Chart chart;
-        ChartProfileBuild want;
-        std::array<int, 3> point;
-    };
-    auto cube = [](std::vector<double> axis) {
-        const std::vector<double> axes[3] = {axis, axis, axis};
-        return SyntheticChart("", axes);
-    };
-    auto diagonal = [](int n) {
-        Chart chart;
-        for (int i = 0; i < n; ++i) {
-            chart.rgb.push_back(Color3{{double(i), double(i), double(i)}});
-            chart.lab.push_back(Color3{{50, 0, 0}});
-        }
-        return chart;
-    };
-    std::vector<Case> cases = {{"one value per axis", cube({0}), ChartProfileBuild::TooFewValues, {}},
-                               {"255 values", diagonal(255), ChartProfileBuild::UnmeasuredPoint, {0, 0, 1}},
-                               {"256 values", diagonal(256), ChartProfileBuild::TooManyValues, {}},
-                               {"a value below 0", cube({-1, 100}), ChartProfileBuild::NoRange, {}},
-                               {"an infinite value", cube({0, INFINITY}), ChartProfileBuild::NoRange, {}},
-                               {"a point missing", cube({0, 50, 100}), ChartProfileBuild::UnmeasuredPoint, {1, 2, 0}},
-                               {"a NaN", cube({0, 100}), ChartProfileBuild::UnmeasuredPoint, {1, 0, 1}},
-                               {"an infinity", cube({0, 100}), ChartProfileBuild::UnmeasuredPoint, {0, 1, 1}},
-                               {"a black white", cube({0, 100}), ChartProfileBuild::BadWhite, {}},
-                               {"b* of -1000", cube({0, 100}), ChartProfileBuild::Ok, {}},
-                               {"b* of -1000.001", cube({0, 100}), ChartProfileBuild::UnmeasuredPoint, {0, 1, 0}}};
-    cases[5].chart.rgb.erase(cases[5].chart.rgb.begin() + 15);  // (1, 2, 0): point 9 + 6 + 0
-    cases[5].chart.lab.erase(cases[5].chart.lab.begin() + 15);
-    cases[6].chart.lab[5].c[2] = std::nan("");
-    cases[7].chart.lab[3].c[0] = INFINITY;
-    cases[8].chart.lab[7] = Color3{{0, 0, 0}};
-    cases[9].chart.lab[2].c[2] = -1000;
-    cases[10].chart.lab[2].c[2] = -1000.001;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        MeasuredGrid grid;
-        ASSERT_EQ(grid.Build(c.chart.rgb, c.chart.lab, nullptr), GridBuild::Ok);
-        std::unique_ptr<ICC_CPP_Profile> profile;
-        std::array<int, 3> point = {-1, -1, -1};
-        EXPECT_EQ(BuildChartProfile(grid, ChartProfileSettings(), &profile, point.data()), c.want);
-        EXPECT_EQ(profile == nullptr, c.want != ChartProfileBuild::Ok);
-        if (c.want == ChartProfileBuild::UnmeasuredPoint) {
-            EXPECT_EQ(point, c.point);
-        }
     }
 }

@@ -287,6 +287,8 @@ TEST(IccXYZ, EncodesAndReadsEveryWholeValue)
             EXPECT_TRUE(read.values[0].X == 63190 / 65536.0 && read.values[0].Z == 54061 / 65536.0);
         }
     }
+    xyz.Clear();
+    EXPECT_TRUE(xyz.values.empty());
 }
 
 TEST(IccTextDescription, EncodesAsciiWithAUnicodeCopyOfOtherText)
@@ -299,6 +301,11 @@ TEST(IccTextDescription, EncodesAsciiWithAUnicodeCopyOfOtherText)
     want.resize(94, 0);
     want.resize(96, 0xEE);
     EXPECT_EQ(Encode(desc), want);
+    Bytes shortOfOne(93);
+    EXPECT_FALSE(desc.Write(shortOfOne.data(), shortOfOne.data() + shortOfOne.size()));
+    // A byte that cannot begin a character is one replacement character.
+    ASSERT_TRUE(desc.SetText("\x80"));
+    EXPECT_EQ(desc.unicode, std::vector<unsigned short>{0xFFFD});
 
     ASSERT_TRUE(desc.SetText("Caf\xC3\xA9 \xF0\x9F\x8E\xA8"));
     EXPECT_EQ(desc.ascii, "Caf? ?");
