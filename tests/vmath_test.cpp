@@ -98,11 +98,12 @@ TEST(VmathArrays, KnownAnswersWithinTheirSize)
         {"project in place",
          [&](float* r) { std::copy(v.v, v.v + 3, r), project_point_on_plane(r, n, r); },
          {2, 2.88f, -2.16f}},
-        // The perpendicular is built from the axis of the smallest component by magnitude.
+        // The perpendicular is built from the axis of the smallest component by magnitude,
+        // the first one on a tie.
         {"perp x", perp(Vec3(1, 0, 0)), {0, 1, 0}},
-        {"perp -z", perp(Vec3(0, 0, -1)), {1, 0, 0}},
-        {"perp xy", perp(Vec3(0.6f, 0.8f, 0)), {0, 0, 1}},
-        {"perp", perp(Vec3(0.64f, -0.48f, 0.6f)), {0.35017786f, 0.87726849f, 0.32829174f}},
+        {"perp 0", perp(Vec3(0.48f, 0.6f, 0.64f)), {0.87726849f, -0.32829174f, -0.35017786f}},
+        {"perp 1", perp(Vec3(0.64f, -0.48f, 0.6f)), {0.35017786f, 0.87726849f, 0.32829174f}},
+        {"perp 2", perp(Vec3(0.6f, 0.64f, 0.48f)), {-0.32829174f, -0.35017786f, 0.87726849f}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
