@@ -60,7 +60,9 @@ public:
     template <typename Visit>
     void ForEachCellAt(const Color3& p, Visit visit) const;
 
+    // Entries in all bins; at most EntryCap(blocks).
     std::size_t EntryCount() const { return m_entries.size(); }
+    static long long EntryCap(std::size_t blocks);
 
 private:
     struct Entry {
@@ -93,8 +95,6 @@ public:
     // subtrees first. visit returns the distance beyond which nothing is wanted any more.
     template <typename Visit>
     void ForEachCellNear(const Color3& p, Visit visit) const;
-
-    std::size_t NodeCount() const { return m_nodes.size(); }
 
 private:
     struct Node {

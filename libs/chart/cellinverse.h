@@ -11,8 +11,10 @@
 // Trilinear. Around the centre of a box of fractions (the cell, one of its faces, or a part of
 // either got by halving) the interpolation is
 //     Lab(u) = m + P u + Q(u),   u = position in the box - 1/2 in [-1/2, 1/2]^n,
-// where Q holds the products of two or three coordinates. Each product is at most 1/4 (two)
-// or 1/8 (three) in size, so |Q_c(u)| <= eta_c everywhere in the box. Two consequences:
+// where m is the mean of the box's corners, column a of P the mean of its edges along axis a,
+// and Q holds the products of two or three coordinates. Q is of degree one in each coordinate,
+// so its extremes over the box lie at the corners: |Q_c(u)| <= eta_c, the largest |Q_c| at a
+// corner. Two consequences:
 //   - a Lab value t can only be reached at u with |P u - (t - m)| <= |eta|: when the linear
 //     model's solution u* = P^-1 (t - m) is further outside the box, along some axis, than
 //     P^-1 can move it with eta, the box does not reach t;

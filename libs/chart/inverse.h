@@ -7,8 +7,8 @@
 // returns lies in a usable cell, and MeasuredGrid::Interpolate with the same interpolation
 // accepts it.
 //
-// In gamut. The cells whose corners' Lab box holds the wanted value (found through a tree of
-// such boxes, celltree.h) are tried in grid order: by their lower corner, R slowest, then G,
+// In gamut. The cells whose corners' Lab box holds the wanted value (found through a lattice
+// of Lab bins over those boxes, cellindex.h) are tried in grid order: by their lower corner, R slowest, then G,
 // then B. Tetrahedral: the first of them holding the value gives the answer, from the first
 // of its six tetrahedra that holds it; each tetrahedron is linear, so a 3 x 3 system gives its
 // RGB. Trilinear: each is tried with Newton's method from its linear estimate, and the first
