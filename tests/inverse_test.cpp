@@ -1,6 +1,9 @@
 // The inverse of the grid's interpolation: in-gamut values come back exactly on synthetic and
 // bundled charts, out-of-gamut values get the nearest reachable colour (against a dense search
 // of the grid's surface), folded charts get the documented answer, and bad input is refused.
+// Below it, the cell's linear model and orientation, and the Lab bins.
+#include "cellindex.h"
+#include "cellinverse.h"
 #include "colorcommon.h"
 #include "inverse.h"
 #include "patchtables.h"
@@ -11,6 +14,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <random>
+#include <set>
 
 namespace {
 
@@ -190,6 +194,30 @@ double SurfaceBruteForce(const MeasuredGrid& grid, Interpolation how, const Colo
     return std::min_element(samples.begin(), samples.end(), [](const Sample& a, const Sample& b) { return a.d < b.d; })->d;
 }
 
+// Wanted values pushed out of the gamut from a point on each of the six faces of the grid, away
+// from the Lab of the grid's centre, and a few far away.
+std::vector<Color3> OutsideTargets(const MeasuredGrid& grid, Interpolation how, std::mt19937_64& random)
+{
+    const double lo = grid.Axis(0).front(), hi = grid.Axis(0).back();
+    std::uniform_real_distribution<double> along(lo, hi), push(0.5, 15.0), l(-20.0, 120.0), ab(-140.0, 140.0);
+    Color3 centre;
+    grid.Interpolate(Color3{{(lo + hi) / 2, (lo + hi) / 2, (lo + hi) / 2}}, how, &centre);
+    std::vector<Color3> targets;
+    for (int face = 0; face < 6; ++face)
+        for (int t = 0; t < 2; ++t) {
+            Color3 rgb{{along(random), along(random), along(random)}}, lab;
+            rgb.c[face / 2] = face % 2 ? hi : lo;
+            grid.Interpolate(rgb, how, &lab);
+            const double d = DeltaE76(lab, centre), by = push(random);
+            for (int c = 0; c < 3; ++c)
+                lab.c[c] += (lab.c[c] - centre.c[c]) / d * by;
+            targets.push_back(lab);
+        }
+    for (int t = 0; t < 4; ++t)
+        targets.push_back(Color3{{l(random), ab(random), ab(random)}});
+    return targets;
+}
+
 TEST(GridInverse, OutOfGamutValuesGetTheNearestReachableColour)
 {
     std::mt19937_64 random(21);
@@ -201,24 +229,28 @@ TEST(GridInverse, OutOfGamutValuesGetTheNearestReachableColour)
             v += noise(random);
         return lab;
     }));
-    std::uniform_real_distribution<double> l(-20.0, 120.0), ab(-140.0, 140.0);
     for (const MeasuredGrid* grid : {&smooth, &noisy})
         for (Interpolation how : k_both) {
             SCOPED_TRACE(Name(how));
-            GridInverse inverse;
+            GridInverse inverse, scan;
             ASSERT_TRUE(inverse.Build(*grid, how));
-            for (int t = 0; t < 12; ++t) {
-                const Color3 lab{{l(random), ab(random), ab(random)}};
-                InverseResult result;
+            ASSERT_TRUE(scan.Build(*grid, how, InverseSearch::Scan));
+            int outside = 0;
+            for (const Color3& lab : OutsideTargets(*grid, how, random)) {
+                InverseResult result, scanned;
                 ASSERT_TRUE(inverse.Invert(lab, &result));
+                ASSERT_TRUE(scan.Invert(lab, &scanned));
+                EXPECT_NEAR(scanned.deltaE, result.deltaE, 1e-6);
                 if (result.inGamut)
                     continue;
+                ++outside;
                 Color3 reached;
                 ASSERT_EQ(GridLookup::Ok, grid->Interpolate(result.rgb, how, &reached));
                 EXPECT_EQ(DeltaE76(reached, lab), result.deltaE);
                 EXPECT_NEAR(SurfaceBruteForce(*grid, how, lab), result.deltaE, 1e-3)
                     << "target " << lab.c[0] << " " << lab.c[1] << " " << lab.c[2];
             }
+            EXPECT_GE(outside, 12);
         }
 }
 
@@ -315,6 +347,197 @@ TEST(GridInverse, RefusesWhatItCannotInvert)
     EXPECT_FALSE(inverse.Invert(Color3{{50, 0, 0}}, &result));
     MeasuredGrid empty;
     EXPECT_FALSE(inverse.Build(empty, Interpolation::Trilinear));
+}
+
+// A chart whose Lab lies in one plane (b is 0 everywhere): every tetrahedron is flat and the
+// trilinear Jacobian singular, yet every value the chart reaches comes back. When B changes
+// nothing, each value is reached along a whole line of B: the answer lies in the lowest cell
+// along B, the first in grid order.
+TEST(GridInverse, FlatChartsStillComeBack)
+{
+    const MeasuredGrid blind = Build(MakeChart(EvenAxis(3, 100.0), [](const Color3& c) {
+        return Color3{{c.c[0], c.c[1] - 0.2 * c.c[0], 0.0}};
+    }));
+    for (Interpolation how : k_both) {
+        GridInverse inverse;
+        ASSERT_TRUE(inverse.Build(blind, how));
+        for (int t = 0; t < 50; ++t) {
+            const Color3 rgb{{t * 2.0, (t * 37) % 101 * 1.0, 0.0}};
+            InverseResult result;
+            ASSERT_TRUE(inverse.Invert(Color3{{rgb.c[0], rgb.c[1] - 0.2 * rgb.c[0], 0.0}}, &result));
+            EXPECT_TRUE(result.inGamut) << Name(how);
+            EXPECT_NEAR(rgb.c[0], result.rgb.c[0], 1e-9) << Name(how);
+            EXPECT_NEAR(rgb.c[1], result.rgb.c[1], 1e-9) << Name(how);
+            EXPECT_LE(result.rgb.c[2], 50.0) << Name(how);
+        }
+    }
+
+    const MeasuredGrid grid = Build(MakeChart(EvenAxis(4, 90.0), [](const Color3& c) {
+        return Color3{{0.5 * c.c[0] + 0.3 * c.c[1] + 0.2 * c.c[2], c.c[0] - c.c[1] + 0.01 * c.c[0] * c.c[2], 0.0}};
+    }));
+    std::mt19937_64 random(8);
+    for (Interpolation how : k_both) {
+        SCOPED_TRACE(Name(how));
+        GridInverse inverse;
+        ASSERT_TRUE(inverse.Build(grid, how));
+        for (int t = 0; t < 100; ++t) {
+            Color3 lab;
+            ASSERT_EQ(GridLookup::Ok, grid.Interpolate(RandomRgb(grid, random), how, &lab));
+            InverseResult result;
+            ASSERT_TRUE(inverse.Invert(lab, &result));
+            EXPECT_TRUE(result.inGamut) << "target " << t;
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(lab.c[c], result.lab.c[c], 1e-9);
+        }
+    }
+}
+
+// Beyond 33 values per axis the cells are indexed in blocks and their models made on demand.
+// The display's Lab has one RGB per value, which must come back; outside, the index and the
+// scan agree.
+TEST(GridInverse, LargeGridsAreIndexedInBlocks)
+{
+    const MeasuredGrid grid = Build(MakeChart(EvenAxis(35, 255.0), Display));
+    std::mt19937_64 random(12);
+    for (Interpolation how : k_both) {
+        SCOPED_TRACE(Name(how));
+        GridInverse inverse, scan;
+        ASSERT_TRUE(inverse.Build(grid, how));
+        ASSERT_TRUE(scan.Build(grid, how, InverseSearch::Scan));
+        for (int t = 0; t < 60; ++t) {
+            const Color3 rgb = RandomRgb(grid, random);
+            Color3 lab;
+            ASSERT_EQ(GridLookup::Ok, grid.Interpolate(rgb, how, &lab));
+            InverseResult result;
+            ASSERT_TRUE(inverse.Invert(lab, &result));
+            EXPECT_TRUE(result.inGamut);
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(rgb.c[c], result.rgb.c[c], 1e-6) << "target " << t;
+        }
+        for (const Color3& lab : {Color3{{105.0, 0.0, 0.0}}, Color3{{50.0, 120.0, -90.0}}, Color3{{-4.0, 3.0, 3.0}}}) {
+            InverseResult a, b;
+            ASSERT_TRUE(inverse.Invert(lab, &a));
+            ASSERT_TRUE(scan.Invert(lab, &b));
+            EXPECT_FALSE(a.inGamut);
+            EXPECT_NEAR(b.deltaE, a.deltaE, 1e-6);
+        }
+    }
+}
+
+// The eight corners of a cell whose Lab is `lab` of the fractions.
+template <typename F>
+void CellCorners(F lab, Color3 corners[8])
+{
+    for (int d = 0; d < 8; ++d) {
+        const double f[3] = {double(d >> 2), double((d >> 1) & 1), double(d & 1)};
+        corners[d] = lab(f);
+    }
+}
+
+// The linear model may reject a cell only when no point of it reaches the value: never a value
+// it reaches, however bent the cell; and an affine cell rejects every value whose fractions lie
+// outside it.
+TEST(CellInverse, TheLinearModelRejectsOnlyCellsThatCannotReachTheValue)
+{
+    std::mt19937_64 random(31);
+    std::uniform_real_distribution<double> coefficient(-0.4, 0.4), unit(0.0, 1.0), wide(-1.0, 2.0);
+    int rejected = 0;
+    for (int cell = 0; cell < 200; ++cell) {
+        double a[3][3], cross[3];
+        for (int r = 0; r < 3; ++r) {
+            for (int c = 0; c < 3; ++c)
+                a[r][c] = coefficient(random) + (r == c ? 0.5 : 0.0);
+            cross[r] = cell % 2 ? coefficient(random) : 0.0;
+        }
+        auto lab = [&](const double f[3]) {
+            Color3 v;
+            for (int r = 0; r < 3; ++r)
+                v.c[r] = 0.1 * r + a[r][0] * f[0] + a[r][1] * f[1] + a[r][2] * f[2] + cross[r] * f[(r + 1) % 3] * f[(r + 2) % 3];
+            return v;
+        };
+        Color3 corners[8];
+        CellCorners(lab, corners);
+        const cellinverse::CellModel model = cellinverse::ModelCell(corners, 1e-12);
+        double start[3];
+        for (int t = 0; t < 20; ++t) {
+            const double inside[3] = {unit(random), unit(random), unit(random)};
+            EXPECT_TRUE(cellinverse::MayReach(model, lab(inside), start)) << "cell " << cell;
+            const double outside[3] = {wide(random), wide(random), wide(random)};
+            const double beyond = std::max({-outside[0], -outside[1], -outside[2], outside[0] - 1, outside[1] - 1, outside[2] - 1});
+            if (cell % 2 == 0 && beyond > 1e-6) {
+                EXPECT_FALSE(cellinverse::MayReach(model, lab(outside), start)) << "cell " << cell;
+                ++rejected;
+            }
+        }
+    }
+    EXPECT_GT(rejected, 1000);
+}
+
+TEST(CellInverse, OrientationTellsOneSignedCellsFromFolds)
+{
+    struct Case {
+        const char* name;
+        Color3 (*lab)(const double f[3]);
+        int trilinear, tetrahedral;
+    };
+    const Case cases[] = {
+        {"sheared", [](const double f[3]) { return Color3{{f[0] + 0.3 * f[1], f[1] - 0.2 * f[2], f[2] + 0.1 * f[0]}}; }, 1, 1},
+        {"mirrored", [](const double f[3]) { return Color3{{-f[0], f[1] + 0.2 * f[0] * f[2], f[2]}}; }, -1, -1},
+        {"folded", [](const double f[3]) { return Color3{{f[0] * (1.0 - 2.0 * f[1]), f[1], f[2]}}; }, 0, 0},
+        {"flat", [](const double f[3]) { return Color3{{f[0] + f[1], f[2], 0.0}}; }, 0, 0},
+        // Only the highest corner turns back.
+        {"bent corner", [](const double f[3]) { return Color3{{f[0] - 1.2 * f[0] * f[1] * f[2], f[1], f[2]}}; }, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Color3 corners[8];
+        CellCorners(c.lab, corners);
+        EXPECT_EQ(c.trilinear, cellinverse::CellOrientation(corners, Interpolation::Trilinear));
+        EXPECT_EQ(c.tetrahedral, cellinverse::CellOrientation(corners, Interpolation::Tetrahedral));
+    }
+}
+
+// Every block whose box holds a point is visited, with each of its cells, even when a few
+// blocks' boxes cover everything and the bins must be coarsened to stay within their cap.
+TEST(CellBins, FindEveryBlockHoldingAPointWithinTheirMemoryCap)
+{
+    std::mt19937_64 random(5);
+    std::uniform_real_distribution<double> where(0.0, 1.0), size(0.001, 0.05);
+    const int m = 20;
+    std::vector<CellBlock> blocks;
+    for (int i = 0; i < m; ++i)
+        for (int j = 0; j < m; ++j)
+            for (int k = 0; k < m; k += (i + j) % 5 ? 1 : 2) {
+                CellBlock b;
+                b.lo[0] = i, b.lo[1] = j, b.lo[2] = k;
+                b.hi[0] = i + 1, b.hi[1] = j + 1, b.hi[2] = std::min(k + ((i + j) % 5 ? 1 : 2), m);
+                const bool huge = blocks.size() % 400 == 7;
+                for (int a = 0; a < 3; ++a) {
+                    const double at = where(random), extent = huge ? 3.0 : size(random);
+                    b.box.lo[a] = at - extent;
+                    b.box.hi[a] = at + extent;
+                }
+                blocks.push_back(b);
+            }
+    CellBins bins;
+    bins.Build(m, blocks, 0.0);
+    EXPECT_LE(static_cast<long long>(bins.EntryCount()), CellBins::EntryCap(blocks.size()));
+    for (int t = 0; t < 400; ++t) {
+        Color3 p{{where(random), where(random), where(random)}};
+        // Every fourth point on a corner of a box.
+        if (t % 4 == 0)
+            for (int a = 0; a < 3; ++a)
+                p.c[a] = blocks[static_cast<std::size_t>(t * 7) % blocks.size()].box.lo[a];
+        std::multiset<int> want, got;
+        for (const CellBlock& b : blocks)
+            if (b.box.Contains(p, 0.0))
+                for (int k = b.lo[2]; k < b.hi[2]; ++k)
+                    want.insert((b.lo[0] * m + b.lo[1]) * m + k);
+        bins.ForEachCellAt(p, [&](int cell) { got.insert(cell); });
+        // The bins compare in single precision, rounded outwards: a few more blocks may come.
+        EXPECT_TRUE(std::includes(got.begin(), got.end(), want.begin(), want.end())) << "point " << t;
+        EXPECT_LE(got.size(), want.size() + 2) << "point " << t;
+    }
 }
 
 }  // namespace

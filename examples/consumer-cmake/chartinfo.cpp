@@ -48,14 +48,17 @@ bool DescribeChartAndProfile(const char* chartPath, const char* profilePath, std
         return false;
     }
     std::vector<unsigned char> written;
-    if (!profile->WriteToMemory(written)) {
-        *text += std::string("cannot write the profile ") + profilePath + " back\n";
+    std::unique_ptr<ICC_CPP_Profile> again;
+    if (profile->WriteToMemory(written))
+        again.reset(ICC_CPP_Profile::ReadFromMemory(written.data(), written.size()));
+    if (!again) {
+        *text += std::string("cannot write the profile ") + profilePath + " and read it back\n";
         return false;
     }
     *text += "profile: class " + FourChars(profile->header.deviceClass) + ", colour space " +
              FourChars(profile->header.colorSpace) + ", " +
-             std::to_string(profile->GetTags().size()) + " tags, written back in " +
-             std::to_string(written.size()) + " bytes\n";
+             std::to_string(profile->GetTags().size()) + " tags, " +
+             std::to_string(again->GetTags().size()) + " after writing and reading it back\n";
     const auto* copyright = dynamic_cast<const ICC_CPP_textInternal_Tag*>(
         profile->GetTag(ICCSignature("cprt")));
     *text += "copyright: " + (copyright ? copyright->GetText() : std::string("none")) + "\n";

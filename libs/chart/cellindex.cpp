@@ -41,11 +41,13 @@ double LabBox::Distance(const Color3& p) const
 
 namespace {
 
-// Bins per axis, bins in all, and entries in all, at most: 8 MiB for the bins' starts and
-// 64 MiB for the entries. Coarser bins are used when finer ones would take more.
+// Bins per axis and bins in all, at most (8 MiB for the bins' starts); entries in all, at most
+// the larger of k_minEntryCap (32 MiB) and k_entriesPerBlock a block. Coarser bins are used
+// when finer ones would take more, as when a few blocks with huge boxes cover every bin.
 constexpr int k_maxBinsPerAxis = 256;
 constexpr long long k_maxBins = 1LL << 20;
-constexpr long long k_maxEntries = 1LL << 24;
+constexpr long long k_minEntryCap = 1LL << 20;
+constexpr long long k_entriesPerBlock = 32;
 
 float Below(double v)
 {
@@ -64,6 +66,11 @@ float Above(double v)
 }
 
 }  // namespace
+
+long long CellBins::EntryCap(std::size_t blocks)
+{
+    return std::max(k_minEntryCap, k_entriesPerBlock * static_cast<long long>(blocks));
+}
 
 void CellBins::Build(int m, const std::vector<CellBlock>& blocks, double margin)
 {
@@ -113,7 +120,7 @@ void CellBins::Build(int m, const std::vector<CellBlock>& blocks, double margin)
             }
             entries += covered;
         }
-        if (bins <= k_maxBins && entries <= k_maxEntries)
+        if (bins <= k_maxBins && entries <= EntryCap(m_blocks.size()))
             break;
         // Halve the bins along the axis that has most.
         int widest = 0;
@@ -153,14 +160,6 @@ void CellBins::Build(int m, const std::vector<CellBlock>& blocks, double margin)
                                 block.hi[2] - block.lo[2] == 1;
             e.cell = single ? (block.lo[0] * m_m + block.lo[1]) * m_m + block.lo[2] : -1;
         });
-}
-
-void SingleBox(const Color3& p, float lo[3], float hi[3])
-{
-    for (int a = 0; a < 3; ++a) {
-        lo[a] = Below(p.c[a]);
-        hi[a] = Above(p.c[a]);
-    }
 }
 
 long long CellBins::BinOf(const Color3& p) const

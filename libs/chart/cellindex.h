@@ -60,7 +60,9 @@ public:
     template <typename Visit>
     void ForEachCellAt(const Color3& p, Visit visit) const;
 
+    // Entries in all bins; at most EntryCap(blocks).
     std::size_t EntryCount() const { return m_entries.size(); }
+    static long long EntryCap(std::size_t blocks);
 
 private:
     struct Entry {
@@ -81,8 +83,6 @@ private:
     std::vector<Entry> m_entries;       // bin after bin
 };
 
-// The box [p, p] in single precision, rounded outwards.
-void SingleBox(const Color3& p, float lo[3], float hi[3]);
 
 class CellTree {
 public:
@@ -95,8 +95,6 @@ public:
     // subtrees first. visit returns the distance beyond which nothing is wanted any more.
     template <typename Visit>
     void ForEachCellNear(const Color3& p, Visit visit) const;
-
-    std::size_t NodeCount() const { return m_nodes.size(); }
 
 private:
     struct Node {
@@ -134,12 +132,15 @@ void CellBins::ForEachCellAt(const Color3& p, Visit visit) const
     const long long bin = BinOf(p);
     if (bin < 0)
         return;
-    float lo[3], hi[3];
-    SingleBox(p, lo, hi);
+    // Rounding to nearest keeps order, so a p inside a box rounds to a float inside the box's
+    // outward-rounded bounds.
+    const float q[3] = {static_cast<float>(p.c[0]), static_cast<float>(p.c[1]), static_cast<float>(p.c[2])};
     const Entry* end = m_entries.data() + m_first[static_cast<std::size_t>(bin) + 1];
     for (const Entry* e = m_entries.data() + m_first[static_cast<std::size_t>(bin)]; e != end; ++e) {
-        if (!(e->lo[0] <= hi[0] && lo[0] <= e->hi[0] && e->lo[1] <= hi[1] && lo[1] <= e->hi[1] && e->lo[2] <= hi[2] &&
-              lo[2] <= e->hi[2]))
+        // One branch per entry: most entries fail, in no predictable pattern.
+        const bool inside = (e->lo[0] <= q[0]) & (q[0] <= e->hi[0]) & (e->lo[1] <= q[1]) & (q[1] <= e->hi[1]) &
+                            (e->lo[2] <= q[2]) & (q[2] <= e->hi[2]);
+        if (!inside)
             continue;
         if (e->cell >= 0) {
             visit(e->cell);

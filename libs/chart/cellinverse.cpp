@@ -216,10 +216,16 @@ LabBox BoxOf(const Color3* points, int count)
     return box;
 }
 
-// Searches one simplex when its box may hold a point nearer than best - slack.
-void NearestInSimplexIfCloser(const Simplex& s, const Color3& t, double slack, CellPoint* best)
+// Below this, a part may hold a point worth searching for.
+double SearchLimit(const CellPoint& best)
 {
-    if (!(BoxOf(s.lab, s.count).Distance(t) < best->distance - slack))
+    return best.distance - NearestSlack(best.distance);
+}
+
+// Searches one simplex when its box may hold a point nearer than the search limit.
+void NearestInSimplexIfCloser(const Simplex& s, const Color3& t, CellPoint* best)
+{
+    if (!(BoxOf(s.lab, s.count).Distance(t) < SearchLimit(*best)))
         return;
     double f[3];
     const double d = NearestInSimplex(s, t, f);
@@ -354,7 +360,8 @@ Linear Linearise(const Patch& p)
 
 // The least |P u - r| over u in [-1/2, 1/2]^n: the minimum lies inside some face of the box
 // (each coordinate free, or at -1/2 or 1/2), where it solves that face's normal equations; a
-// face whose equations are singular holds its minimum on a smaller face too. Sets u.
+// face whose equations are singular holds its minimum on a smaller face too. The box itself
+// comes first: when its solution lies inside, no face can do better. Sets u.
 double BoxLeastSquares(int n, const double p[3][3], const Color3& r, double u[3])
 {
     int states = 1;
@@ -405,6 +412,8 @@ double BoxLeastSquares(int n, const double p[3][3], const Color3& r, double u[3]
             best = sum;
             std::copy(v, v + 3, u);
         }
+        if (code == 0 && k == n)
+            break;
     }
     return std::sqrt(best);
 }
@@ -452,49 +461,47 @@ Bound BoundPart(const Patch& patch, const Color3& t, double noCloserThan)
 }
 
 // The 2^n parts of a halved part, in corner-number order. A multilinear map is linear along
-// every line parallel to an axis, so the value at a midpoint is the mean of the two ends.
+// every line parallel to an axis, so the value at a midpoint is the mean of the two ends: the
+// 3^n lattice of the part's corners and midpoints is built one axis at a time.
 void Halve(const Part& part, long* sequence, std::vector<Part>* out)
 {
     const Patch& p = part.patch;
-    const int corners = 1 << p.n;
-    // Lattice point (l_0, ..., l_{n-1}), each l 0, 1 or 2, is entry sum of l_m 3^(n-1-m).
-    Color3 lattice[27];
-    int points = 1;
-    for (int m = 0; m < p.n; ++m)
-        points *= 3;
-    for (int at = 0; at < points; ++at) {
-        int l[3] = {0, 0, 0};
-        for (int m = p.n - 1, rest = at; m >= 0; --m, rest /= 3)
-            l[m] = rest % 3;
-        Color3 sum;
-        int count = 0;
-        for (int d = 0; d < corners; ++d) {
-            bool match = true;
-            for (int m = 0; m < p.n; ++m)
-                match = match && (l[m] == 1 || ((d & PatchBit(p, m)) != 0) == (l[m] == 2));
-            if (!match)
-                continue;
-            for (int c = 0; c < 3; ++c)
-                sum.c[c] += p.c[d].c[c];
-            ++count;
-        }
-        for (int c = 0; c < 3; ++c)
-            lattice[at].c[c] = sum.c[c] / count;
+    const int n = p.n;
+    // lattice[sum of l_m size^(n-1-m)] with l_m < size_m: sizes grow from 2 to 3 axis by axis.
+    Color3 lattice[27], next[27];
+    int size[3] = {2, 2, 2};
+    std::copy(p.c, p.c + (1 << n), lattice);
+    for (int axis = 0; axis < n; ++axis) {
+        int outer = 1, inner = 1;
+        for (int m = 0; m < axis; ++m)
+            outer *= size[m];
+        for (int m = axis + 1; m < n; ++m)
+            inner *= size[m];
+        for (int o = 0; o < outer; ++o)
+            for (int i = 0; i < inner; ++i) {
+                const Color3& low = lattice[(o * 2 + 0) * inner + i];
+                const Color3& high = lattice[(o * 2 + 1) * inner + i];
+                next[(o * 3 + 0) * inner + i] = low;
+                next[(o * 3 + 2) * inner + i] = high;
+                for (int c = 0; c < 3; ++c)
+                    next[(o * 3 + 1) * inner + i].c[c] = (low.c[c] + high.c[c]) * 0.5;
+            }
+        size[axis] = 3;
+        std::copy(next, next + outer * 3 * inner, lattice);
     }
-    for (int child = 0; child < corners; ++child) {
-        Part part2;
-        part2.sequence = (*sequence)++;
-        part2.side = part.side * 0.5;
-        part2.patch.n = p.n;
-        for (int m = 0; m < p.n; ++m)
-            part2.lo[m] = part.lo[m] + ((child & PatchBit(p, m)) ? part2.side : 0.0);
-        for (int d = 0; d < corners; ++d) {
+    for (int child = 0; child < (1 << n); ++child) {
+        Part& half = out->emplace_back();
+        half.sequence = (*sequence)++;
+        half.side = part.side * 0.5;
+        half.patch.n = n;
+        for (int m = 0; m < n; ++m)
+            half.lo[m] = part.lo[m] + ((child & PatchBit(p, m)) ? half.side : 0.0);
+        for (int d = 0; d < (1 << n); ++d) {
             int at = 0;
-            for (int m = 0; m < p.n; ++m)
+            for (int m = 0; m < n; ++m)
                 at = at * 3 + ((child & PatchBit(p, m)) ? 1 : 0) + ((d & PatchBit(p, m)) ? 1 : 0);
-            part2.patch.c[d] = lattice[at];
+            half.patch.c[d] = lattice[at];
         }
-        out->push_back(part2);
     }
 }
 
@@ -515,12 +522,12 @@ void ToCell(const Frame& frame, int n, const double s[3], double f[3])
 }
 
 // Best-first search of a patch for the point nearest to t (see NearestOnFace).
-void NearestInPatch(const Patch& patch, const Frame& frame, const Color3& t, double slack, CellPoint* best)
+void NearestInPatch(const Patch& patch, const Frame& frame, const Color3& t, CellPoint* best)
 {
     std::vector<Part> heap, children;
     long sequence = 0;
     auto consider = [&](const Part& part) {
-        const Bound b = BoundPart(part.patch, t, best->distance - slack);
+        const Bound b = BoundPart(part.patch, t, SearchLimit(*best));
         if (b.distance < best->distance) {
             double s[3];
             for (int m = 0; m < part.patch.n; ++m)
@@ -528,7 +535,7 @@ void NearestInPatch(const Patch& patch, const Frame& frame, const Color3& t, dou
             best->distance = b.distance;
             ToCell(frame, part.patch.n, s, best->f);
         }
-        if (b.lower < best->distance - slack) {
+        if (b.lower < SearchLimit(*best)) {
             heap.push_back(part);
             heap.back().lower = b.lower;
             std::push_heap(heap.begin(), heap.end(), LaterPart);
@@ -542,7 +549,7 @@ void NearestInPatch(const Patch& patch, const Frame& frame, const Color3& t, dou
         std::pop_heap(heap.begin(), heap.end(), LaterPart);
         const Part part = heap.back();
         heap.pop_back();
-        if (!(part.lower < best->distance - slack))
+        if (!(part.lower < SearchLimit(*best)))
             break;
         children.clear();
         Halve(part, &sequence, &children);
@@ -564,6 +571,21 @@ bool WithinTolerance(const Color3& a, const Color3& b, double tolerance)
     return LargestComponent(Minus(a, b)) <= tolerance;
 }
 
+// Solves j x = b by Cramer's rule when the determinant is far from zero against the columns
+// (where the rule is accurate); false otherwise.
+bool SolveByCramer(const double j[3][3], const double b[3], double x[3])
+{
+    const Color3 c0{{j[0][0], j[1][0], j[2][0]}}, c1{{j[0][1], j[1][1], j[2][1]}}, c2{{j[0][2], j[1][2], j[2][2]}};
+    const Color3 rhs{{b[0], b[1], b[2]}};
+    const double det = Determinant(c0, c1, c2);
+    if (!(std::fabs(det) > 1e-6 * Length(c0) * Length(c1) * Length(c2)))
+        return false;
+    x[0] = Determinant(rhs, c1, c2) / det;
+    x[1] = Determinant(c0, rhs, c2) / det;
+    x[2] = Determinant(c0, c1, rhs) / det;
+    return true;
+}
+
 // Newton's method on a cell from the fractions in f, each step kept inside the cell and
 // halved until it brings the Lab value nearer. True when it ends within `tolerance`.
 bool Newton(const Polynomial& cell, const Color3& t, double tolerance, int iterations, double f[3])
@@ -580,7 +602,7 @@ bool Newton(const Polynomial& cell, const Color3& t, double tolerance, int itera
                 a[r][c] = j[r][c];
             rhs[r] = -residual.c[r];
         }
-        if (!SolveSmall(3, a, rhs, step)) {
+        if (!SolveByCramer(j, rhs, step) && !SolveSmall(3, a, rhs, step)) {
             // A singular Jacobian: a damped least-squares step instead.
             double trace = 0.0;
             for (int r = 0; r < 3; ++r) {
@@ -653,7 +675,7 @@ bool SolveTetrahedral(const Color3 corners[8], const Color3& lab, double toleran
             b[c] = lab.c[c] - s.lab[0].c[c];
         }
         double at[3];
-        if (SolveSmall(3, a, b, g)) {
+        if (SolveByCramer(a, b, g) || SolveSmall(3, a, b, g)) {
             // Inside when 1 >= g0 >= g1 >= g2 >= 0.
             const double e = k_edgeSlack;
             if (!(g[0] <= 1.0 + e && g[0] >= g[1] - e && g[1] >= g[2] - e && g[2] >= -e))
@@ -751,8 +773,12 @@ bool SolveTrilinearThorough(const Color3 corners[8], const Color3& lab, double t
     return false;
 }
 
-void NearestOnFace(const Color3 corners[8], Interpolation how, int axis, int side, const Color3& lab, double slack,
-                   CellPoint* best)
+double NearestSlack(double d)
+{
+    return std::clamp(1e-6 * d, 1e-12, 1e-6);
+}
+
+void NearestOnFace(const Color3 corners[8], Interpolation how, int axis, int side, const Color3& lab, CellPoint* best)
 {
     // The face's two free axes, in increasing order.
     const int p = axis == 0 ? 1 : 0, q = axis == 2 ? 1 : 2;
@@ -769,7 +795,7 @@ void NearestOnFace(const Color3 corners[8], Interpolation how, int axis, int sid
                 for (int a = 0; a < 3; ++a)
                     s.f[v][a] = (vertex[v] & Bit(a)) ? 1.0 : 0.0;
             }
-            NearestInSimplexIfCloser(s, lab, slack, best);
+            NearestInSimplexIfCloser(s, lab, best);
         }
         return;
     }
@@ -782,17 +808,17 @@ void NearestOnFace(const Color3 corners[8], Interpolation how, int axis, int sid
     frame.axes[1] = q;
     frame.fixedAxis = axis;
     frame.fixedValue = side ? 1.0 : 0.0;
-    NearestInPatch(face, frame, lab, slack, best);
+    NearestInPatch(face, frame, lab, best);
 }
 
-void NearestInCell(const Color3 corners[8], Interpolation how, const Color3& lab, double slack, CellPoint* best)
+void NearestInCell(const Color3 corners[8], Interpolation how, const Color3& lab, CellPoint* best)
 {
     if (how == Interpolation::Tetrahedral) {
         for (int t = 0; t < 6; ++t)
-            NearestInSimplexIfCloser(Tetrahedron(corners, t), lab, slack, best);
+            NearestInSimplexIfCloser(Tetrahedron(corners, t), lab, best);
         return;
     }
-    NearestInPatch(CellPatch(corners), Frame(), lab, slack, best);
+    NearestInPatch(CellPatch(corners), Frame(), lab, best);
 }
 
 int CellOrientation(const Color3 corners[8], Interpolation how)

@@ -11,8 +11,10 @@
 // Trilinear. Around the centre of a box of fractions (the cell, one of its faces, or a part of
 // either got by halving) the interpolation is
 //     Lab(u) = m + P u + Q(u),   u = position in the box - 1/2 in [-1/2, 1/2]^n,
-// where Q holds the products of two or three coordinates. Each product is at most 1/4 (two)
-// or 1/8 (three) in size, so |Q_c(u)| <= eta_c everywhere in the box. Two consequences:
+// where m is the mean of the box's corners, column a of P the mean of its edges along axis a,
+// and Q holds the products of two or three coordinates. Q is of degree one in each coordinate,
+// so its extremes over the box lie at the corners: |Q_c(u)| <= eta_c, the largest |Q_c| at a
+// corner. Two consequences:
 //   - a Lab value t can only be reached at u with |P u - (t - m)| <= |eta|: when the linear
 //     model's solution u* = P^-1 (t - m) is further outside the box, along some axis, than
 //     P^-1 can move it with eta, the box does not reach t;
@@ -21,6 +23,10 @@
 //     the box's size as boxes are halved.
 // Newton's method from u* finds a solution in the common case; halving the box, keeping the
 // parts whose bound admits the wanted value, finds it in the others.
+//
+// The callers scale Lab values (by a power of two, which is exact) so that the corners'
+// components are at most 1 in size: the searches' bounds and slack are in those units, and no
+// product of differences can overflow.
 //
 // Every function here is pure: no state, callable from any thread.
 #pragma once
@@ -73,13 +79,16 @@ bool SolveTrilinearThorough(const Color3 corners[8], const Color3& lab, double t
 // Most boxes one search takes apart; it bounds the time of a search on a degenerate cell.
 inline constexpr int k_maxBoxes = 4096;
 
+// How much nearer than a distance d found so far a part must be able to come to be searched:
+// 1e-6 d, but at least 1e-12 and at most 1e-6 (in the scaled units).
+double NearestSlack(double d);
+
 // The point of the cell's face where fraction `axis` equals `side` (0 or 1) nearest to `lab`,
 // or of the whole cell: replaces *best when it finds a point nearer than best->distance.
-// Parts of the face or cell whose bound is not below best->distance - slack are not searched,
-// so the result is within `slack` of the true nearest distance.
-void NearestOnFace(const Color3 corners[8], Interpolation how, int axis, int side, const Color3& lab, double slack,
-                   CellPoint* best);
-void NearestInCell(const Color3 corners[8], Interpolation how, const Color3& lab, double slack, CellPoint* best);
+// Parts of the face or cell whose bound is not below best->distance - NearestSlack(best->distance)
+// are not searched, so the result is within that slack of the true nearest distance.
+void NearestOnFace(const Color3 corners[8], Interpolation how, int axis, int side, const Color3& lab, CellPoint* best);
+void NearestInCell(const Color3 corners[8], Interpolation how, const Color3& lab, CellPoint* best);
 
 // +1 or -1 when the Jacobian determinant of the map from fractions to Lab has that sign
 // everywhere inside the cell, 0 when it may vanish or change sign there. Tetrahedral: the sign

@@ -10,9 +10,8 @@ namespace {
 // most this many, and make models when needed.
 constexpr int k_maxLeaves = 1 << 15;
 constexpr int k_blocksPerAxis = 32;
-// Tolerance() and Slack() against the largest Lab component of the grid's points.
+// Tolerance() against the largest Lab component of the grid's points.
 constexpr double k_toleranceFactor = 1e-12;
-constexpr double k_slackFactor = 1e-6;
 
 }  // namespace
 
@@ -84,7 +83,11 @@ bool GridInverse::Build(const MeasuredGrid& grid, Interpolation how, InverseSear
         return false;
     }
     m_tolerance = k_toleranceFactor * largest;
-    m_slack = k_slackFactor * largest;
+    // largest = f 2^e with f in [0.5, 1): scaled by 2^-e it is below 1.
+    int exponent = 0;
+    std::frexp(largest, &exponent);
+    m_scale = std::ldexp(1.0, -exponent);
+    m_scaledTolerance = m_tolerance * m_scale;
 
     for (int cell = 0; cell < cells; ++cell) {
         std::uint8_t& flags = m_flags[static_cast<std::size_t>(cell)];
@@ -110,7 +113,7 @@ bool GridInverse::Build(const MeasuredGrid& grid, Interpolation how, InverseSear
             CellIndex(cell, index);
             Color3 corners[8];
             Corners(index, corners);
-            m_models[static_cast<std::size_t>(cell)] = cellinverse::ModelCell(corners, m_tolerance);
+            m_models[static_cast<std::size_t>(cell)] = cellinverse::ModelCell(corners, m_scaledTolerance);
         }
     }
     BuildTrees();
@@ -126,8 +129,11 @@ void GridInverse::CellIndex(int cell, int index[3]) const
 
 void GridInverse::Corners(const int index[3], Color3 corners[8]) const
 {
-    for (int d = 0; d < 8; ++d)
+    for (int d = 0; d < 8; ++d) {
         corners[d] = m_grid->Lab(index[0] + (d >> 2), index[1] + ((d >> 1) & 1), index[2] + (d & 1));
+        for (double& v : corners[d].c)
+            v *= m_scale;
+    }
 }
 
 bool GridInverse::Usable(int i, int j, int k) const
@@ -221,7 +227,7 @@ void GridInverse::BuildTrees()
                 all.push_back(block);
                 surface.push_back(shell);
             }
-    m_cells.Build(m_m, all, m_tolerance);
+    m_cells.Build(m_m, all, m_scaledTolerance);
     m_surface.Build(m_m, std::move(surface));
 }
 
@@ -248,25 +254,25 @@ bool GridInverse::MayReach(int cell, const Color3& lab, double start[3]) const
     CellIndex(cell, index);
     Color3 corners[8];
     Corners(index, corners);
-    return cellinverse::MayReach(cellinverse::ModelCell(corners, m_tolerance), lab, start);
+    return cellinverse::MayReach(cellinverse::ModelCell(corners, m_scaledTolerance), lab, start);
 }
 
-bool GridInverse::SolveInGamut(const Color3& lab, InverseResult* result) const
+bool GridInverse::SolveInGamut(const Color3& scaled, const Color3& lab, InverseResult* result) const
 {
     CandidateCells cells;
-    Candidates(lab, &cells);
+    Candidates(scaled, &cells);
     std::vector<int> unsure;
     double f[3];
     Color3 corners[8];
     int index[3];
     for (int cell : cells) {
-        if (!MayReach(cell, lab, f))
+        if (!MayReach(cell, scaled, f))
             continue;
         CellIndex(cell, index);
         Corners(index, corners);
         const bool found = m_how == Interpolation::Tetrahedral
-                               ? cellinverse::SolveTetrahedral(corners, lab, m_tolerance, f)
-                               : cellinverse::SolveTrilinearNewton(corners, lab, m_tolerance, f);
+                               ? cellinverse::SolveTetrahedral(corners, scaled, m_scaledTolerance, f)
+                               : cellinverse::SolveTrilinearNewton(corners, scaled, m_scaledTolerance, f);
         if (found && Answer(cell, f, lab, result) && result->inGamut)
             return true;
         // Tetrahedral solving is exact: a cell it finds nothing in holds nothing.
@@ -276,14 +282,14 @@ bool GridInverse::SolveInGamut(const Color3& lab, InverseResult* result) const
     for (int cell : unsure) {
         CellIndex(cell, index);
         Corners(index, corners);
-        if (cellinverse::SolveTrilinearThorough(corners, lab, m_tolerance, f) && Answer(cell, f, lab, result) &&
+        if (cellinverse::SolveTrilinearThorough(corners, scaled, m_scaledTolerance, f) && Answer(cell, f, lab, result) &&
             result->inGamut)
             return true;
     }
     return false;
 }
 
-double GridInverse::SearchSurface(int cell, const Color3& lab, int* bestCell, cellinverse::CellPoint* best) const
+double GridInverse::SearchSurface(int cell, const Color3& scaled, int* bestCell, cellinverse::CellPoint* best) const
 {
     const std::uint8_t flags = m_flags[static_cast<std::size_t>(cell)];
     if ((flags & k_usable) && (flags & (k_foldCell | 0x3f))) {
@@ -293,18 +299,18 @@ double GridInverse::SearchSurface(int cell, const Color3& lab, int* bestCell, ce
         Corners(index, corners);
         cellinverse::CellPoint point = *best;
         if (flags & k_foldCell) {
-            cellinverse::NearestInCell(corners, m_how, lab, m_slack, &point);
+            cellinverse::NearestInCell(corners, m_how, scaled, &point);
         } else {
             for (int face = 0; face < 6; ++face)
                 if (flags & (1 << face))
-                    cellinverse::NearestOnFace(corners, m_how, face / 2, face % 2, lab, m_slack, &point);
+                    cellinverse::NearestOnFace(corners, m_how, face / 2, face % 2, scaled, &point);
         }
         if (point.distance < best->distance) {
             *best = point;
             *bestCell = cell;
         }
     }
-    return best->distance - m_slack;
+    return best->distance - cellinverse::NearestSlack(best->distance);
 }
 
 bool GridInverse::Answer(int cell, const double f[3], const Color3& lab, InverseResult* result) const
@@ -319,16 +325,18 @@ bool GridInverse::Answer(int cell, const double f[3], const Color3& lab, Inverse
     }
     // A value on a cell's lowest face belongs to the cell below; when that one is not usable
     // the value moves up by the least amount, into this cell.
+    // The Lab is what MeasuredGrid::Interpolate gives: the located cell's interpolation.
     GridCell located;
     if (m_grid->Locate(rgb, &located) != GridLookup::Ok)
         return false;
-    if (!Usable(located.index[0], located.index[1], located.index[2]))
+    if (!Usable(located.index[0], located.index[1], located.index[2])) {
         for (int a = 0; a < 3; ++a)
             if (located.index[a] != index[a])
                 rgb.c[a] = std::nextafter(rgb.c[a], m_grid->Axis(a)[static_cast<std::size_t>(index[a]) + 1]);
-    Color3 reached;
-    if (m_grid->Interpolate(rgb, m_how, &reached) != GridLookup::Ok)
-        return false;
+        if (m_grid->Locate(rgb, &located) != GridLookup::Ok)
+            return false;
+    }
+    const Color3 reached = m_grid->InterpolateInCell(located, m_how);
     result->rgb = rgb;
     result->lab = reached;
     result->deltaE = DeltaE76(lab, reached);
@@ -342,19 +350,20 @@ bool GridInverse::Invert(const Color3& lab, InverseResult* result) const
 {
     if (!m_grid || !std::isfinite(lab.c[0]) || !std::isfinite(lab.c[1]) || !std::isfinite(lab.c[2]))
         return false;
+    const Color3 scaled{{lab.c[0] * m_scale, lab.c[1] * m_scale, lab.c[2] * m_scale}};
     InverseResult answer;
-    if (SolveInGamut(lab, &answer)) {
+    if (SolveInGamut(scaled, lab, &answer)) {
         *result = answer;
         return true;
     }
     cellinverse::CellPoint best;
     int bestCell = -1;
-    auto search = [&](int cell) { return SearchSurface(cell, lab, &bestCell, &best); };
+    auto search = [&](int cell) { return SearchSurface(cell, scaled, &bestCell, &best); };
     if (m_search == InverseSearch::Scan) {
         for (int cell = 0, count = m_m * m_m * m_m; cell < count; ++cell)
             search(cell);
     } else {
-        m_surface.ForEachCellNear(lab, search);
+        m_surface.ForEachCellNear(scaled, search);
     }
     if (bestCell < 0) {
         // Every distance overflowed: any point is as near as another; the first usable

@@ -7,8 +7,8 @@
 // returns lies in a usable cell, and MeasuredGrid::Interpolate with the same interpolation
 // accepts it.
 //
-// In gamut. The cells whose corners' Lab box holds the wanted value (found through a tree of
-// such boxes, celltree.h) are tried in grid order: by their lower corner, R slowest, then G,
+// In gamut. The cells whose corners' Lab box holds the wanted value (found through a lattice
+// of Lab bins over those boxes, cellindex.h) are tried in grid order: by their lower corner, R slowest, then G,
 // then B. Tetrahedral: the first of them holding the value gives the answer, from the first
 // of its six tetrahedra that holds it; each tetrahedron is linear, so a 3 x 3 system gives its
 // RGB. Trilinear: each is tried with Newton's method from its linear estimate, and the first
@@ -24,8 +24,13 @@
 // and their neighbours of the other orientation, are therefore searched whole, besides the
 // boundary faces. Tetrahedral: every face is two triangles and every cell six tetrahedra, and
 // the nearest point of each is exact. Trilinear: faces and cells are halved, nearest bound
-// first, until no part can be nearer by more than Slack(); the answer is within Slack() of the
-// true minimum. When two points are equally near, the first found is kept.
+// first, until no part can be nearer by more than a millionth of the distance found (at least
+// 1e-12 and at most 1e-6 times the largest Lab component of the grid's points, so at most
+// 1e-4 for Lab within 100): the answer is that near to the true minimum. When two points are
+// equally near, the first found is kept.
+//
+// The searches work on Lab values scaled by a power of two (which is exact) so that the grid's
+// are at most 1 in size; any finite chart is then searched without overflow.
 //
 // A GridInverse keeps a reference to its grid, which must outlive it unchanged. Invert is
 // const and keeps no state between calls, so several threads may call it at once.
@@ -65,8 +70,6 @@ public:
     // In-gamut answers reproduce the wanted Lab to this, in each component: 1e-12 times the
     // largest Lab component of the grid's points (at least 1), so 1e-10 for Lab within 100.
     double Tolerance() const { return m_tolerance; }
-    // Out-of-gamut answers are this near to the true minimum distance: 1e-6 times the same.
-    double Slack() const { return m_slack; }
 
 private:
     // Per cell: bits 0-5, the boundary faces (bit 2 * axis + side); k_foldCell, searched whole
@@ -75,6 +78,7 @@ private:
     static constexpr std::uint8_t k_usable = 1 << 7;
 
     void CellIndex(int cell, int index[3]) const;
+    // The cell's corners, scaled.
     void Corners(const int index[3], Color3 corners[8]) const;
     bool Usable(int i, int j, int k) const;
     void MarkFolds();
@@ -85,10 +89,11 @@ private:
     void Candidates(const Color3& lab, class CandidateCells* cells) const;
     // cellinverse::MayReach with the cell's model.
     bool MayReach(int cell, const Color3& lab, double start[3]) const;
-    bool SolveInGamut(const Color3& lab, InverseResult* result) const;
-    // Searches one cell's share of the gamut's surface for a point nearer than best; returns
-    // the distance beyond which nothing is wanted any more.
-    double SearchSurface(int cell, const Color3& lab, int* bestCell, cellinverse::CellPoint* best) const;
+    // `scaled` is the wanted `lab`, scaled.
+    bool SolveInGamut(const Color3& scaled, const Color3& lab, InverseResult* result) const;
+    // Searches one cell's share of the gamut's surface for a point nearer than best to the
+    // scaled wanted value; returns the distance beyond which nothing is wanted any more.
+    double SearchSurface(int cell, const Color3& scaled, int* bestCell, cellinverse::CellPoint* best) const;
     // The result at fractions f of a cell; false when MeasuredGrid refuses its RGB.
     bool Answer(int cell, const double f[3], const Color3& lab, InverseResult* result) const;
 
@@ -101,5 +106,6 @@ private:
     CellBins m_cells;    // usable cells, by the box of their corners
     CellTree m_surface;  // cells with boundary faces or folds, by the box of those
     double m_tolerance = 0.0;
-    double m_slack = 0.0;
+    double m_scale = 1.0;              // the power of two that scales the grid's Lab to at most 1
+    double m_scaledTolerance = 0.0;    // m_tolerance, scaled
 };
