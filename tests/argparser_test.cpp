@@ -70,6 +70,7 @@ TEST_F(ArgparserTest, RefusedCommandLinesPrintExactMessages)
         {{"-v", "--gain"}, "Expected float argument for switch --gain\n"},
         {{"-\xE9"}, "Invalid -\xE9: no such option\n\n" + kHelp},
         {{"-vx"}, "Invalid -vx: no such option\n\n" + kHelp},
+        {{"--x"}, "Invalid --x: no such option\n\n" + kHelp},
         {{"-vn", "3"}, "Invalid -vn: when grouping multiple short options together, all of them "
                        "must be boolean switches\n\n" + kHelp},
         {{"-n", ""}, "Invalid : expected integer value\n\n" + kHelp},

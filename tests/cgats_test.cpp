@@ -63,6 +63,10 @@ TEST(CgatsRead, ReadsRowsAndNamesUpToTheFirstDefect)
     // An opening line without a newline has no data block after it.
     testutil::WriteFile(path, "CTI3\nBEGIN_DATA");
     EXPECT_EQ(ReadCGATS(path.c_str(), &table, 0), 0);
+    EXPECT_EQ(ReadCGATS(nullptr, &table, 0) + ReadCGATS(path.c_str(), nullptr, 0), 0);
+    EXPECT_EQ(table.headerLines, (Names{"CTI3\n", "BEGIN_DATA"}));  // untouched by a null path
+    EXPECT_EQ(ReadCGATS(dir.file("missing").c_str(), &table, 0), 0);
+    EXPECT_TRUE(table.headerLines.empty());
     // The longest header line kept whole, and one a character longer, cut in two; an empty
     // data block is a success.
     for (int extra : {0, 1}) {

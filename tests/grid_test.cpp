@@ -1,8 +1,8 @@
-// The measured grid as later commands use it: what a build refuses and why, the grid points
-// and cells it exposes, and tetrahedral interpolation against charts whose Lab is linear
-// inside each tetrahedron. Trilinear results are pinned by the derived Lab and fast-path tests.
+// The measured grid as later commands use it: the grid points and cells it exposes, and
+// tetrahedral interpolation against charts whose Lab is linear inside each tetrahedron.
+// Trilinear results are pinned by the derived Lab and fast-path tests, what a build refuses
+// by the chartlab end-to-end tests.
 #include "grid.h"
-#include "testutil.h"
 
 #include <algorithm>
 #include <cmath>
@@ -145,15 +145,16 @@ TEST(MeasuredGrid, ExposesItsPointsAndCells)
     EXPECT_FALSE(grid.CellMeasured(low));
     EXPECT_FALSE(grid.CellMeasured(high));
 
-    struct Case { Color3 rgb; GridLookup want; int index[3]; };
+    struct Case { Color3 rgb; GridLookup want; int index[3]; double fractions[3]; };
     const double nan = std::nan("");
     const Case cases[] = {
-        {Color3{{0, 50, 100}}, GridLookup::UnmeasuredCorner, {0, 0, 1}},  // an axis value: the cell below it
-        {Color3{{100, 0, 0}}, GridLookup::UnmeasuredCorner, {1, 0, 0}},
-        {Color3{{-0.0, 0, 0}}, GridLookup::UnmeasuredCorner, {0, 0, 0}},
-        {Color3{{0, 100.0001, 0}}, GridLookup::OutsideGrid, {}},
-        {Color3{{-1e-300, 0, 0}}, GridLookup::OutsideGrid, {}},
-        {Color3{{0, 0, nan}}, GridLookup::OutsideGrid, {}},
+        {Color3{{0, 50, 100}}, GridLookup::UnmeasuredCorner, {0, 0, 1}, {0, 1, 1}},  // on an axis value: the cell below
+        {Color3{{100, 0, 0}}, GridLookup::UnmeasuredCorner, {1, 0, 0}, {1, 0, 0}},
+        {Color3{{-0.0, 0, 0}}, GridLookup::UnmeasuredCorner, {0, 0, 0}, {0, 0, 0}},
+        {Color3{{25, 75, 10}}, GridLookup::UnmeasuredCorner, {0, 1, 0}, {0.5, 0.5, 0.2}},
+        {Color3{{0, 100.0001, 0}}, GridLookup::OutsideGrid, {}, {}},
+        {Color3{{-1e-300, 0, 0}}, GridLookup::OutsideGrid, {}, {}},
+        {Color3{{0, 0, nan}}, GridLookup::OutsideGrid, {}, {}},
     };
     for (const Case& c : cases) {
         GridCell cell;
@@ -161,46 +162,15 @@ TEST(MeasuredGrid, ExposesItsPointsAndCells)
         EXPECT_EQ(c.want == GridLookup::OutsideGrid ? GridLookup::OutsideGrid : GridLookup::Ok, located);
         if (located == GridLookup::Ok) {
             EXPECT_EQ((std::vector<int>(c.index, c.index + 3)), (std::vector<int>(cell.index, cell.index + 3)));
+            double fractions[3];
+            grid.Fractions(cell, fractions);
+            EXPECT_EQ((std::vector<double>(c.fractions, c.fractions + 3)), (std::vector<double>(fractions, fractions + 3)));
         }
         for (Interpolation how : {Interpolation::Trilinear, Interpolation::Tetrahedral}) {
             Color3 lab{{7, 7, 7}};
             EXPECT_EQ(c.want, grid.Interpolate(c.rgb, how, &lab));
             EXPECT_EQ(7.0, lab.c[0]);
         }
-    }
-}
-
-TEST(MeasuredGrid, BuildSaysWhyItRefusesAChart)
-{
-    const Chart good = MakeChart({0.0, 1.0}, [](const Color3& c) { return c; });
-    struct Case { const char* name; Chart chart; GridBuild want; const char* report; };
-    std::vector<Case> cases = {
-        {"unequal lists", good, GridBuild::UnequalLists, ""},
-        {"unequal axes", good, GridBuild::UnequalAxes, ""},
-        {"off axis", good, GridBuild::OffAxis, "Appears to be a 2 x 2 x 2 grid.\n"},
-        {"NaN", good, GridBuild::OffAxis, "Appears to be a 2 x 2 x 2 grid.\n"},
-        {"too many values", Chart{}, GridBuild::TooManyValues, "Appears to be a 257 x 257 x 257 grid.\n"},
-        {"good", good, GridBuild::Ok, "Appears to be a 2 x 2 x 2 grid.\n"},
-    };
-    cases[0].chart.lab.pop_back();
-    cases[1].chart.rgb[3].c[2] = 0.5;
-    cases[2].chart.rgb.push_back(Color3{{0, 0, -999.0}});
-    cases[2].chart.lab.push_back(Color3{});
-    cases[3].chart.rgb[5].c[1] = std::nan("");
-    for (int i = 0; i < 257; ++i) {
-        cases[4].chart.rgb.push_back(Color3{{double(i), double(i), double(i)}});
-        cases[4].chart.lab.push_back(Color3{});
-    }
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        testutil::TempDir dir;
-        std::FILE* report = std::fopen(dir.file("report").c_str(), "w");
-        ASSERT_NE(nullptr, report);
-        MeasuredGrid grid = Build(good);
-        EXPECT_EQ(c.want, grid.Build(c.chart.rgb, c.chart.lab, report));
-        std::fclose(report);
-        EXPECT_EQ(c.report, testutil::ReadFile(dir.file("report")));
-        EXPECT_EQ(c.want == GridBuild::Ok ? 2 : 0, grid.N());
     }
 }
 

@@ -66,9 +66,25 @@ Bytes LutProfile()
     return Save(h, 2.1);
 }
 
+// The same, with A2B1 and A2B2 linked to A2B0: the three tags point at one element.
+Bytes LinkedLutProfile()
+{
+    cmsHPROFILE h = cmsCreateProfilePlaceholder(nullptr);
+    for (cmsTagSignature sig : {cmsSigAToB0Tag, cmsSigBToA0Tag}) {
+        cmsPipeline* lut = cmsPipelineAlloc(nullptr, 3, 3);
+        cmsPipelineInsertStage(lut, cmsAT_BEGIN, cmsStageAllocCLut16bit(nullptr, 5, 3, 3, nullptr));
+        cmsWriteTag(h, sig, lut);
+        cmsPipelineFree(lut);
+    }
+    cmsLinkTag(h, cmsSigAToB1Tag, cmsSigAToB0Tag);
+    cmsLinkTag(h, cmsSigAToB2Tag, cmsSigAToB0Tag);
+    return Save(h, 2.1);
+}
+
 // One profile, checked by the engine at every step.
 //  - read -> write keeps the header (but size and ID) and every element up to zero padding, each
-//    on a multiple of 4, and the engine reads the same tags as in the original;
+//    on a multiple of 4, writes a shared element once, and the engine reads the same tags as in
+//    the original;
 //  - ICCXRiteToOrlisk, run twice (the second run replaces the first run's copyright), leaves
 //    exactly the kept tags, in order, with the new copyright and creator;
 //  - ReplaceCanonCameraMatrixWithIdentity succeeds only where A2B0-2 are "mft2" elements; in
@@ -80,6 +96,10 @@ void CheckProfile(const std::string& name, const Bytes& in, bool mft2, bool bare
     ProfilePtr profile = Read(in), orlisk = Read(in), camera = Read(in);
     Bytes out, orliskOut, cameraOut;
     ASSERT_TRUE(profile && profile->WriteToMemory(out));
+    // Shared elements are written once: the engine's own profiles keep their size, and no
+    // profile grows beyond the padding of its last element.
+    const size_t padded = (in.size() + 3) / 4 * 4;
+    EXPECT_TRUE(name.rfind("built", 0) == 0 ? out.size() == in.size() : out.size() <= padded) << out.size();
     EXPECT_EQ(Bytes(out.begin() + 4, out.begin() + 84), Bytes(in.begin() + 4, in.begin() + 84));
     EXPECT_EQ(Bytes(out.begin() + 84, out.begin() + 100), Bytes(16, 0));
     ASSERT_EQ(BE32(out, 128), BE32(in, 128));
@@ -128,6 +148,7 @@ void CheckProfile(const std::string& name, const Bytes& in, bool mft2, bool bare
     if (!mft2)
         return;
     ASSERT_TRUE(camera->WriteToMemory(cameraOut));
+    EXPECT_EQ(cameraOut.size(), out.size());
     const LcmsPtr edited = Open(cameraOut);
     const float triples[2][3] = {{0.75f, 0.6f, 0.73333335f}, {0.3f, 0.40392157f, 0.34509805f}};
     for (cmsTagSignature sig : {cmsSigAToB0Tag, cmsSigAToB1Tag, cmsSigAToB2Tag}) {
@@ -149,7 +170,8 @@ TEST(IccFile, RealProfilesRoundTripAndEdit)
 {
     std::vector<std::tuple<std::string, Bytes>> profiles = {
         {"built sRGB v4", Save(cmsCreate_sRGBProfile())}, {"built sRGB v2", Save(cmsCreate_sRGBProfile(), 2.1)},
-        {"built Lab v4", Save(cmsCreateLab4Profile(nullptr))}, {"built LUT v2", LutProfile()}};
+        {"built Lab v4", Save(cmsCreateLab4Profile(nullptr))}, {"built LUT v2", LutProfile()},
+        {"built LUT v2 linked", LinkedLutProfile()}};
     // LStar-RGB.icc shares one element among its three TRC tags.
     for (const char* name : {"sRGB.icc", "LStar-RGB.icc", "compatibleWithAdobeRGB1998.icc", "CineLogCurve.icc"})
         profiles.emplace_back(name, Load(std::string(TEST_DATA_DIR "/icc/") + name));
@@ -158,7 +180,8 @@ TEST(IccFile, RealProfilesRoundTripAndEdit)
         if (Bytes bytes = Load(std::string("/usr/share/color/icc/") + name); !bytes.empty())
             profiles.emplace_back(name, bytes);
     for (const auto& [name, bytes] : profiles)
-        CheckProfile(name, bytes, name == "built LUT v2" || name.rfind("LCMS", 0) == 0, name == "built LUT v2");
+        CheckProfile(name, bytes, name.rfind("built LUT", 0) == 0 || name.rfind("LCMS", 0) == 0,
+                     name.rfind("built LUT", 0) == 0);
     EXPECT_FALSE(ICCXRiteToOrlisk(nullptr) || ReplaceCanonCameraMatrixWithIdentity(nullptr));
 }
 
@@ -195,6 +218,117 @@ TEST(IccFile, RefusesMalformedProfiles)
     }
 }
 
+// A profile with the given table entries (signature, offset, size) in front of `elements`,
+// which start right after the table; offsets count from the first element byte.
+Bytes Generated(const std::vector<std::tuple<const char*, unsigned int, unsigned int>>& entries, const Bytes& elements)
+{
+    const size_t start = 132 + 12 * entries.size();
+    Bytes b(start);
+    b.insert(b.end(), elements.begin(), elements.end());
+    auto put = [&b](size_t at, unsigned int v) {
+        for (int i = 0; i < 4; ++i)
+            b[at + i] = static_cast<unsigned char>(v >> (24 - 8 * i));
+    };
+    put(0, unsigned(b.size()));
+    put(36, ICCSignature("acsp"));
+    put(128, unsigned(entries.size()));
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const auto& [sig, offset, size] = entries[i];
+        put(132 + 12 * i, ICCSignature({sig[0], sig[1], sig[2], sig[3], 0}));
+        put(136 + 12 * i, unsigned(start) + offset);
+        put(140 + 12 * i, size);
+    }
+    return b;
+}
+
+// An element of `type` with `size` bytes after its 8-byte type and reserved field.
+Bytes Element(const char* type, const Bytes& body)
+{
+    Bytes e(8 + (body.size() + 3) / 4 * 4, 0);
+    std::copy(type, type + 4, e.begin());
+    std::copy(body.begin(), body.end(), e.begin() + 8);
+    return e;
+}
+
+void PushU16(Bytes& b, size_t value)
+{
+    b.push_back(static_cast<unsigned char>(value >> 8));
+    b.push_back(static_cast<unsigned char>(value));
+}
+
+// Profiles of 1 MiB whose 20000 table entries all point at one element of the rest: the element
+// is read once and shared by every tag, and the profile is written back byte for byte (so at
+// its own size), in time and memory of the order of its size.
+TEST(IccFile, TagsSharingAnElementShareItAndWriteItOnce)
+{
+    constexpr unsigned int k_entries = 20000;
+    const size_t bodyBytes = (1u << 20) - 132 - 12 * k_entries - 12;
+    Bytes text(bodyBytes - 1, 'x'), curve = {0, 0, 0, 0}, mft2 = {3, 3, 49, 0}, opaque(bodyBytes, 0x5A);
+    text.push_back(0);
+    const unsigned int curveCount = unsigned(bodyBytes - 4) / 2;
+    for (unsigned int i = 0; i < 4; ++i)
+        curve[i] = static_cast<unsigned char>(curveCount >> (24 - 8 * i));
+    for (unsigned int i = 0; i < curveCount; ++i)
+        PushU16(curve, i);
+    // Identity matrix, 2-entry input and output tables (0, 65535), a 49^3 grid of 3 outputs.
+    mft2.resize(44);
+    for (size_t at : {4, 20, 36})
+        mft2[at + 1] = 1;
+    for (size_t entries : {2, 2})
+        PushU16(mft2, entries);
+    for (int i = 0; i < 3; ++i)
+        for (size_t v : {0, 65535})
+            PushU16(mft2, v);
+    for (size_t i = 0; i < 49 * 49 * 49 * 3; ++i)
+        PushU16(mft2, i & 0xFFFF);
+    for (int i = 0; i < 3; ++i)
+        for (size_t v : {0, 65535})
+            PushU16(mft2, v);
+
+    const std::tuple<std::string, Bytes, std::vector<const char*>> cases[] = {
+        {"text", Element("text", text), {"cprt", "desc"}},
+        {"curv", Element("curv", curve), {"rTRC", "gTRC", "bTRC"}},
+        {"mft2", Element("mft2", mft2), {"A2B0", "A2B1", "A2B2"}},
+        {"opaque", Element("XYZ ", opaque), {"wtpt", "B2A0"}},
+    };
+    for (const auto& [name, element, signatures] : cases) {
+        SCOPED_TRACE(name);
+        std::vector<std::tuple<const char*, unsigned int, unsigned int>> entries;
+        for (unsigned int i = 0; i < k_entries; ++i)
+            entries.emplace_back(signatures[i % signatures.size()], 0, unsigned(element.size()));
+        const Bytes in = Generated(entries, element);
+        ASSERT_LE(in.size(), size_t(1) << 20);
+        ProfilePtr profile = Read(in);
+        ASSERT_NE(profile, nullptr);
+        const std::vector<ICC_CPP_Tag*>& tags = profile->GetTags();
+        ASSERT_EQ(tags.size(), k_entries);
+        EXPECT_TRUE(std::all_of(tags.begin(), tags.end(), [&](const ICC_CPP_Tag* t) {
+            return t->GetElement() == tags[0]->GetElement() && t->offset == tags[0]->offset;
+        }));
+        Bytes out;
+        ASSERT_TRUE(profile->WriteToMemory(out));
+        EXPECT_TRUE(out == in);
+    }
+}
+
+// Entries that point at overlapping but different elements: accepted while those elements add
+// up to no more than the profile, each kept and written on its own; refused beyond that.
+TEST(IccFile, OverlappingElementsAreBoundedByTheProfileSize)
+{
+    const Bytes element = Element("XYZ ", Bytes(92, 7));
+    ProfilePtr profile = Read(Generated({{"wtpt", 0, 100}, {"bkpt", 0, 40}, {"lumi", 0, 40}}, element));
+    ASSERT_NE(profile, nullptr);
+    const std::vector<ICC_CPP_Tag*>& tags = profile->GetTags();
+    EXPECT_TRUE(tags[0]->GetElement() != tags[1]->GetElement() && tags[1]->GetElement() == tags[2]->GetElement());
+    Bytes out;
+    ASSERT_TRUE(profile->WriteToMemory(out));
+    EXPECT_EQ(out.size(), 132 + 36 + 100 + 40);
+
+    // Three entries make a profile of 132 + 36 + 100 = 268 bytes.
+    EXPECT_NE(Read(Generated({{"wtpt", 0, 100}, {"bkpt", 0, 96}, {"lumi", 0, 72}}, element)), nullptr);
+    EXPECT_EQ(Read(Generated({{"wtpt", 0, 100}, {"bkpt", 0, 96}, {"lumi", 0, 76}}, element)), nullptr);
+}
+
 TEST(IccFile, WriteFileReplacesTheFileWholeOrNotAtAll)
 {
     testutil::TempDir dir;
@@ -203,14 +337,18 @@ TEST(IccFile, WriteFileReplacesTheFileWholeOrNotAtAll)
     Bytes expected;
     ASSERT_TRUE(profile && profile->WriteToMemory(expected));
     testutil::WriteFile(path, "old");
+    // A symbolic link planted at "<path>.tmp" is neither followed nor replaced.
+    testutil::WriteFile(dir.file("victim"), "victim");
+    std::filesystem::create_symlink(dir.file("victim"), path + ".tmp");
     ASSERT_TRUE(profile->WriteFile(path.c_str()));
     EXPECT_EQ(Load(path), expected);
+    EXPECT_TRUE(testutil::ReadFile(dir.file("victim")) == "victim" && std::filesystem::is_symlink(path + ".tmp"));
     ProfilePtr back(ICC_CPP_Profile::ReadFile(path.c_str()));
     ASSERT_TRUE(back && back->GetTags().size() == profile->GetTags().size());
     // An empty curve cannot be encoded: it fails the write and leaves the file as it was.
     profile->AddTag(new ICC_CPP_curve_Tag);
     EXPECT_FALSE(profile->WriteFile(path.c_str()) || back->WriteFile(dir.file("missing/out.icc").c_str()));
     EXPECT_EQ(Load(path), expected);
-    EXPECT_FALSE(testutil::FileExists(path + ".tmp"));
+    EXPECT_EQ(3, std::distance(std::filesystem::directory_iterator(dir.path()), {}));
     EXPECT_EQ(ICC_CPP_Profile::ReadFile(dir.file("none.icc").c_str()), nullptr);
 }

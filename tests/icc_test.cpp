@@ -120,8 +120,8 @@ TEST(IccProfile, LaysOutSortsAndDropsTags)
     EXPECT_TRUE(cprt->offset == 144 && cprt->size == 12 && profile.header.size == 156);
     auto* curve = new ICC_CPP_curve_Tag;
     auto* opaque = new ICC_CPP_opaque_Tag;
-    curve->curve.entries = {0.0f, 0.5f, 1.0f};
-    opaque->bytes.assign(14, 7);
+    curve->curve->entries = {0.0f, 0.5f, 1.0f};
+    opaque->bytes->assign(14, 7);
     curve->signature = ICCSignature("wtpt");  // sorted: "cprt", "desc", "wtpt"
     opaque->signature = ICCSignature("desc");
     profile.AddTag(curve);

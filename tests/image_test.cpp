@@ -45,10 +45,11 @@ TEST(ImageSize, LargestByteCountThatFits)
     Raster image;
     EXPECT_TRUE(image.width == -1 && image.height == -1 && image.components == -1 &&
                 image.bits == -1 && !image.data && !image.valid && image.bufferSize() == 0);
-    image.width = image.height = INT_MAX;
-    image.bits = 8;
-    image.components = 2;
-    EXPECT_EQ(image.bufferSize(), 9223372028264841218u);  // 2 (2^31 - 1)^2 < 2^63
+    image.width = 715827883;  // 3 * 715827883 * (2^31 - 1) = 2^62 - 1
+    image.height = INT_MAX;
     image.components = 3;
+    image.bits = 16;
+    EXPECT_EQ(image.bufferSize(), 9223372036854775806u);  // PTRDIFF_MAX - 1
+    image.width += 1;
     EXPECT_EQ(image.bufferSize(), 0u);
 }

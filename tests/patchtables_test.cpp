@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/resource.h>
 
 namespace {
@@ -116,7 +115,7 @@ TEST(PatchTableWrite, WritesPercentLfLines)
     EXPECT_EQ("", testutil::ReadFile(dir.file("out")));
 }
 
-// The file size limit makes a write fail part way through.
+// The file size limit makes a write fail part way through (SIGXFSZ does not end the process).
 TEST(PatchTableWrite, FailureLeavesEarlierFileAndNoTemporary)
 {
     TempDir dir;
@@ -125,14 +124,56 @@ TEST(PatchTableWrite, FailureLeavesEarlierFileAndNoTemporary)
     getrlimit(RLIMIT_FSIZE, &saved);
     rlimit small = saved;
     small.rlim_cur = 4096;
-    sighandler_t oldHandler = signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &small);
     const int result = WriteTabDelimitedTriplets(dir.file("out").c_str(), std::vector<Color3>(1000, Color3{{1, 2, 3}}));
     setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(0, result);
     EXPECT_EQ("earlier\n", testutil::ReadFile(dir.file("out")));
     EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(dir.path()), {}));
+}
+
+}  // namespace
+
+namespace {
+
+// The stream reader reads what the file reader reads, and records where each patch stands:
+// its physical line (a long line's pieces share it) and, in the column layout, its sample id.
+TEST(PatchTableStream, RecordsLinesAndSampleIds)
+{
+    struct Case {
+        const char* name;
+        std::string text;
+        int wantResult;
+        std::vector<std::size_t> lines;
+        std::vector<std::string> ids;
+    };
+    const std::vector<Case> cases = {
+        {"triplets, a long line in pieces", "1 2 3" + std::string(8185, ' ') + "4 5 6\n7 8 9\nx\n10 11 12\n", 1,
+         {1, 1, 2}, {}},
+        {"patch layout", "PATCH_HEADER\nx\n\nPATCH_DATA\n1 2 3\n4 5 6", 1, {5, 6}, {}},
+        {"columns, CR-LF", "CTI3\r\nSAMPLE_ID RGB_R RGB_G RGB_B\r\n\r\nBEGIN_DATA\r\nA1 1 2 3\r\n7 4 5 6\r\nEND_DATA\r\n", 1,
+         {5, 6}, {"A1", "7"}},
+        {"columns, no rows", "CTI3\nSAMPLE_ID RGB_R RGB_G RGB_B\nBEGIN_DATA\nEND_DATA\n", 1, {}, {}},
+        {"a failed read leaves nothing", k_header + "1 A 1 2 3 4 5 6\n2 B 1 2\n", 0, {}, {}},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<FILE, int (*)(FILE*)> stream(fmemopen(const_cast<char*>(c.text.data()), c.text.size(), "r"),
+                                                     std::fclose);
+        ASSERT_TRUE(stream);
+        TripletTable table;
+        table.lines = {99};
+        table.sampleIds = {"old"};
+        EXPECT_EQ(c.wantResult, ReadTripletStream(stream.get(), &table, "RGB_R", "RGB_G", "RGB_B"));
+        EXPECT_EQ(c.lines, table.lines);
+        EXPECT_EQ(c.ids, table.sampleIds);
+        // The same patches as the file reader's, to the bit.
+        std::vector<std::vector<double>> values;
+        for (const Color3& p : table.patches)
+            values.push_back({p.c[0], p.c[1], p.c[2]});
+        EXPECT_EQ(Read(dir, c.text, c.wantResult), values);
+    }
 }
 
 }  // namespace

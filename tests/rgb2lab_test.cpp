@@ -202,6 +202,45 @@ TEST_F(Rgb2LabRun, NeverOverwritesAnInput)
     }
 }
 
+// Standard output, the exit status and out stay as they are; the log's failure is said once.
+TEST_F(Rgb2LabRun, SaysOnceOnStandardErrorWhenLogTxtCannotBeWritten)
+{
+    Write("chart.txt", k_tripletChart);
+    Write("targets.txt", "50 25 100\n");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"directory", "rgb2lab: cannot write log.txt: Is a directory\n"},
+        {"/dev/full", "rgb2lab: cannot write log.txt: No space left on device\n"},
+    };
+    for (const auto& [logTxt, err] : cases) {
+        SCOPED_TRACE(logTxt);
+        std::filesystem::remove_all(File("log.txt"));
+        std::filesystem::remove(File("out"));
+        if (logTxt == "directory")
+            std::filesystem::create_directory(File("log.txt"));
+        else
+            std::filesystem::create_symlink(logTxt, File("log.txt"));
+        const auto r = Run({"-m", "chart.txt", "-t", "targets.txt"});
+        EXPECT_EQ(0, r.status);
+        EXPECT_EQ(k_stages + k_grid2 + k_writing + k_success, r.out);
+        EXPECT_EQ(err, r.err);
+        EXPECT_EQ("50.000000\t25.000000\t100.000000\n", Read("out"));
+    }
+}
+
+// The limit (512 bytes) is below the size of out: the write fails, and the run says so.
+TEST_F(Rgb2LabRun, AFileSizeLimitFailsTheWriteStage)
+{
+    Write("chart17.ti3", ReadFile(Data("chart17-srgb.ti3")));
+    Write("targets.txt", ReadFile(Data("targets1000.txt")));
+    Write("out", "earlier\n");
+    const auto r = testutil::Run(
+        "/bin/sh", {"-c", "ulimit -f 1 && exec \"$0\" -m chart17.ti3 -t targets.txt", RGB2LAB_EXE}, m_dir.path());
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ(k_stages + k_grid17 + k_writing + "Error: Failed to write derived LAB values!\n" + k_failure, r.out);
+    EXPECT_EQ("earlier\n", Read("out"));
+    EXPECT_EQ(4, std::distance(std::filesystem::directory_iterator(m_dir.path()), {}));  // log.txt beside the three
+}
+
 TEST_F(Rgb2LabRun, ReadsTargetsFromAPipe)
 {
     Write("chart.txt", k_tripletChart);

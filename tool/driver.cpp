@@ -6,6 +6,7 @@
 #include "patchtables.h"
 
 #include <cstdio>
+#include <new>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -19,8 +20,12 @@ constexpr int k_exitStageFailed = 2;
 // Thrown to skip the remaining stages once one has logged its error.
 constexpr int k_stageFailed = 1;
 
-void BeginStage(const char* progress)
+// What the run is doing, for the message that says where memory ran out.
+const char* g_stage = "reading the command line";
+
+void BeginStage(const char* progress, const char* stage)
 {
+    g_stage = stage;
     Log(progress);
     FlushLog();
 }
@@ -81,11 +86,11 @@ void RunStages(const std::string& measurementPath, const std::string& targetPath
     std::vector<Color3> targetRgb;
     std::vector<Color3> derivedLab;
 
-    BeginStage("Reading RGB reference values...\n");
+    BeginStage("Reading RGB reference values...\n", "reading RGB reference values");
     if (!ReadTripletFileString(measurementPath, &referenceRgb, "RGB_R", "RGB_G", "RGB_B"))
         FailStage("Error: Could not read RGB reference values from '" + LoggedPath(measurementPath) + "'.\n");
 
-    BeginStage("Reading Lab measurement values...\n");
+    BeginStage("Reading Lab measurement values...\n", "reading Lab measurement values");
     if (!ReadTripletFileString(measurementPath, &measuredLab, "LAB_L", "LAB_A", "LAB_B"))
         FailStage("Error: Could not read measured LAB values from '" + LoggedPath(measurementPath) + "'.\n");
 
@@ -97,15 +102,15 @@ void RunStages(const std::string& measurementPath, const std::string& targetPath
         FailStage(message);
     }
 
-    BeginStage("Reading RGB target values...\n");
+    BeginStage("Reading RGB target values...\n", "reading RGB target values");
     if (!ReadTripletFileString(targetPath, &targetRgb, "RGB_R", "RGB_G", "RGB_B"))
         FailStage("Error: Could not read target RGB values from '" + LoggedPath(targetPath) + "'.\n");
 
-    BeginStage("Computing derived LAB values...\n");
+    BeginStage("Computing derived LAB values...\n", "computing derived LAB values");
     if (!ComputeDerivedLabValues(referenceRgb, measuredLab, targetRgb, &derivedLab))
         FailStage("Error: Could not interpolate desired LAB values\n");
 
-    BeginStage("Writing derived LAB values...\n");
+    BeginStage("Writing derived LAB values...\n", "writing derived LAB values");
     // Replacing an input with the results would destroy it.
     const std::string outputPath = OutputPath(measurementPath);
     if (SameFile(outputPath, measurementPath) || SameFile(outputPath, targetPath) ||
@@ -115,16 +120,35 @@ void RunStages(const std::string& measurementPath, const std::string& targetPath
 
 }  // namespace
 
+// "Error: Out of memory while <stage>.\n", through the log once it is open.
+void ReportOutOfMemory(bool logOpen)
+{
+    char message[96];
+    std::snprintf(message, sizeof message, "Error: Out of memory while %s.\n", g_stage);
+    try {
+        if (logOpen)
+            Log(message);
+        else
+            std::fputs(message, stdout);
+    } catch (...) {
+        // Not even the message could be made: the exit status still tells.
+    }
+}
+
 int RunRgb2Lab(int argc, char** argv)
 {
+    g_stage = "reading the command line";
     std::string measurementPath;
     std::string targetPath;
-    {
+    try {
         ns_Argparser::Argparser parser(argc, argv, true);
         parser.AddString('m', "measurements", &measurementPath, "LAB measurements file", true);
         parser.AddString('t', "rgbTarget", &targetPath, "device RGB target file", true);
         if (!parser.Process())
             return k_exitUsage;
+    } catch (const std::bad_alloc&) {
+        ReportOutOfMemory(false);
+        return k_exitStageFailed;
     }
 
     OpenMainLog();
@@ -132,9 +156,10 @@ int RunRgb2Lab(int argc, char** argv)
     try {
         RunStages(measurementPath, targetPath);
         succeeded = true;
+    } catch (const std::bad_alloc&) {
+        ReportOutOfMemory(true);
     } catch (...) {
-        // A failed stage has logged its error; anything else (an allocation failure) ends
-        // the stages without a message.
+        // A failed stage has logged its error.
     }
     std::printf("Num errors:   %d\n", GetNumErrors());
     std::printf("Num warnings  %d\n", GetNumWarnings());

@@ -219,6 +219,14 @@ GridLookup MeasuredGrid::Locate(const Color3& rgb, GridCell* cell) const
     return GridLookup::Ok;
 }
 
+void MeasuredGrid::Fractions(const GridCell& cell, double fraction[3]) const
+{
+    for (int a = 0; a < 3; ++a) {
+        const double x0 = m_axes[a][cell.index[a]], x1 = m_axes[a][cell.index[a] + 1];
+        fraction[a] = (cell.position[a] - x0) / (x1 - x0);
+    }
+}
+
 bool MeasuredGrid::CellMeasured(const int index[3]) const
 {
     Color3 corners[8];
@@ -262,10 +270,7 @@ Color3 MeasuredGrid::Trilinear(const GridCell& cell, const Color3 c[8]) const
 Color3 MeasuredGrid::Tetrahedral(const GridCell& cell, const Color3 c[8]) const
 {
     double f[3];
-    for (int a = 0; a < 3; ++a) {
-        const double x0 = m_axes[a][cell.index[a]], x1 = m_axes[a][cell.index[a] + 1];
-        f[a] = (cell.position[a] - x0) / (x1 - x0);
-    }
+    Fractions(cell, f);
     // order[0] is the axis with the largest fraction, order[2] the one with the smallest.
     int order[3] = {0, 1, 2};
     if (f[order[0]] < f[order[1]])

@@ -79,6 +79,9 @@ public:
 
     // The cell holding `rgb`, with `rgb` as its point; OutsideGrid when there is none.
     GridLookup Locate(const Color3& rgb, GridCell* cell) const;
+    // The fractional position of the cell's point along each axis: 0 on the cell's lower
+    // corner, 1 on its upper corner.
+    void Fractions(const GridCell& cell, double fraction[3]) const;
     // Whether all eight corners of the cell with lower corner `index` are occupied; each index
     // in [0, N - 1).
     bool CellMeasured(const int index[3]) const;

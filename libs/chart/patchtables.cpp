@@ -27,11 +27,23 @@ bool StartsWith(const char* line, std::string_view prefix)
 }
 
 // An open table: its file, the line buffer (k_lineBufferSize bytes) and the bytes taken
-// from the file so far, NUL bytes included.
+// from the file so far, NUL bytes included. A table read with provenance also records, for
+// each patch, the number of the physical line its line or row starts on (a long line's
+// pieces share it) and, in the column layout, its sample id.
 struct LineInput {
     FILE* file = nullptr;
     char* line = nullptr;
+    TripletTable* provenance = nullptr;
     std::uint64_t bytesRead = 0;
+    std::size_t number = 0;  // the physical line of the piece in `line`, from 1
+    bool lineEnded = true;   // the piece before it ended its line
+
+    void Add(std::vector<Color3>* patches, const Color3& patch)
+    {
+        patches->push_back(patch);
+        if (provenance)
+            provenance->lines.push_back(number);
+    }
 };
 
 // Reads the next line, or the next k_maxPieceChars piece of a longer one, into in.line, as
@@ -65,6 +77,10 @@ bool ReadNextLine(LineInput& in)
     }
     buffer[n] = '\0';
     in.bytesRead += n;
+    if (n > 0) {
+        in.number += in.lineEnded ? 1 : 0;
+        in.lineEnded = buffer[n - 1] == '\n';
+    }
     return n > 0 && !std::ferror(stream);
 }
 
@@ -96,7 +112,7 @@ void ReadTripletLines(LineInput& in, std::vector<Color3>* patches)
 {
     Color3 patch;
     while (ReadNextLine(in) && ScanTriplet(in.line, &patch))
-        patches->push_back(patch);
+        in.Add(patches, patch);
 }
 
 // A header line: each field, with trailing white space (a CR-LF's carriage return too)
@@ -154,12 +170,16 @@ enum class RowResult { Patch, EndOfBlock, TooShort };
 // A data row: every field converted as strtod does, unchecked (a name such as A1 reads 0.0),
 // a field written with a decimal comma read as the same number written with a point.
 // Three fields or fewer end the block. The chosen values are rounded to single precision.
-RowResult ReadDataRow(char* line, const int positions[3], std::vector<double>& values, Color3* out)
+// `firstField`, when not null, receives the row's first field as written (its sample id).
+RowResult ReadDataRow(char* line, const int positions[3], std::vector<double>& values, Color3* out,
+                      std::string* firstField)
 {
     values.clear();
     char* save = nullptr;
     for (char* field = strtok_r(line, k_separators, &save); field;
          field = strtok_r(nullptr, k_separators, &save)) {
+        if (firstField && values.empty())
+            *firstField = field;
         if (char* comma = DecimalComma(field))
             *comma = '.';
         values.push_back(ParseDouble(field, nullptr));
@@ -200,10 +220,14 @@ bool ReadColumnLayout(LineInput& in, const char* const names[3], std::vector<Col
 
     std::vector<double> values;
     Color3 patch;
+    std::string id;
+    std::string* const wantId = in.provenance ? &id : nullptr;
     while (ReadNextLine(in)) {
-        switch (ReadDataRow(line, positions, values, &patch)) {
+        switch (ReadDataRow(line, positions, values, &patch, wantId)) {
         case RowResult::Patch:
-            patches->push_back(patch);
+            in.Add(patches, patch);
+            if (wantId)
+                in.provenance->sampleIds.push_back(id);
             break;
         case RowResult::EndOfBlock:
             return true;
@@ -214,9 +238,37 @@ bool ReadColumnLayout(LineInput& in, const char* const names[3], std::vector<Col
     return true;
 }
 
+// The reader on an open stream, from its first line; `provenance` may be null.
+int ReadTriplets(FILE* file, const char* const names[3], std::vector<Color3>* patches, TripletTable* provenance)
+{
+    std::unique_ptr<char[]> line(new char[k_lineBufferSize]);
+    LineInput in{file, line.get(), provenance};
+    if (!ReadNextLine(in))
+        return 0;
+
+    Color3 first;
+    if (ScanTriplet(in.line, &first)) {
+        in.Add(patches, first);
+        ReadTripletLines(in, patches);
+        return 1;
+    }
+    if (StartsWith(in.line, "PATCH_HEADER")) {
+        do {
+            if (!ReadNextSearchedLine(in))
+                return 0;
+        } while (!StartsWith(in.line, "PATCH_DATA"));
+        ReadTripletLines(in, patches);
+        return 1;
+    }
+    if (!ReadColumnLayout(in, names, patches)) {
+        patches->clear();
+        return 0;
+    }
+    return 1;
+}
+
 // The writer formats whole lines into one buffer and hands it to the file when full.
 constexpr std::size_t k_writeBufferSize = std::size_t(1) << 20;
-constexpr std::size_t k_maxLineChars = 3 * k_maxFixed6Chars + 3;
 
 }  // namespace
 
@@ -229,31 +281,31 @@ int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const 
         return 0;
     // Fewer, larger reads; the lines handed out are the same.
     std::setvbuf(file.get(), nullptr, _IOFBF, k_readBufferSize);
-    std::unique_ptr<char[]> line(new char[k_lineBufferSize]);
-    LineInput in{file.get(), line.get()};
-    if (!ReadNextLine(in))
-        return 0;
-
-    Color3 first;
-    if (ScanTriplet(in.line, &first)) {
-        patches->push_back(first);
-        ReadTripletLines(in, patches);
-        return 1;
-    }
-    if (StartsWith(in.line, "PATCH_HEADER")) {
-        do {
-            if (!ReadNextSearchedLine(in))
-                return 0;
-        } while (!StartsWith(in.line, "PATCH_DATA"));
-        ReadTripletLines(in, patches);
-        return 1;
-    }
     const char* const names[3] = {firstName, secondName, thirdName};
-    if (!ReadColumnLayout(in, names, patches)) {
-        patches->clear();
+    return ReadTriplets(file.get(), names, patches, nullptr);
+}
+
+int ReadTripletStream(FILE* stream, TripletTable* table, const char* firstName, const char* secondName,
+                      const char* thirdName)
+{
+    *table = TripletTable();
+    const char* const names[3] = {firstName, secondName, thirdName};
+    if (ReadTriplets(stream, names, &table->patches, table) == 0) {
+        *table = TripletTable();
         return 0;
     }
     return 1;
+}
+
+char* FormatTripletLine(char* out, const Color3& triplet)
+{
+    out = FormatFixed6(out, triplet.c[0]);
+    *out++ = '\t';
+    out = FormatFixed6(out, triplet.c[1]);
+    *out++ = '\t';
+    out = FormatFixed6(out, triplet.c[2]);
+    *out++ = '\n';
+    return out;
 }
 
 int WriteTabDelimitedTriplets(const char* path, const std::vector<Color3>& triplets)
@@ -268,17 +320,11 @@ int WriteTabDelimitedTriplets(const char* path, const std::vector<Color3>& tripl
     bool ok = true;
     for (std::size_t i = 0; ok && i < triplets.size(); ++i) {
         // Room for one more line of three values is always left at the end of the buffer.
-        if (static_cast<std::size_t>(p - begin) > k_writeBufferSize - k_maxLineChars) {
+        if (static_cast<std::size_t>(p - begin) > k_writeBufferSize - k_maxTripletLineChars) {
             ok = file.Write(begin, static_cast<std::size_t>(p - begin));
             p = begin;
         }
-        const Color3& t = triplets[i];
-        p = FormatFixed6(p, t.c[0]);
-        *p++ = '\t';
-        p = FormatFixed6(p, t.c[1]);
-        *p++ = '\t';
-        p = FormatFixed6(p, t.c[2]);
-        *p++ = '\n';
+        p = FormatTripletLine(p, triplets[i]);
     }
     ok = ok && file.Write(begin, static_cast<std::size_t>(p - begin));
     return (ok && file.Commit()) ? 1 : 0;

@@ -13,9 +13,11 @@
 #pragma once
 
 #include "color3.h"
+#include "numbertext.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,28 @@ inline constexpr std::uint64_t k_maxSearchBytes = std::uint64_t(64) << 20;
 // `patches` is empty. An empty list can be a success: the caller checks the count.
 int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const char* firstName,
                           const char* secondName, const char* thirdName);
+
+// A table's patches and where each one stands in its input, for messages that name a patch.
+struct TripletTable {
+    std::vector<Color3> patches;
+    // The physical line (counted from 1) on which each patch's line or row starts.
+    std::vector<std::size_t> lines;
+    // Column layout: each row's first field as written, its sample id. Other layouts: empty.
+    std::vector<std::string> sampleIds;
+};
+
+// Reads an open stream, standard input included, from where it stands, exactly as
+// ReadTripletFileString reads a file, and records each patch's line and sample id. Returns
+// 1 on success, 0 on failure; after a failure `table` is empty. The stream is left open.
+int ReadTripletStream(FILE* stream, TripletTable* table, const char* firstName, const char* secondName,
+                      const char* thirdName);
+
+// Longest "%lf\t%lf\t%lf\n" line of a triplet.
+inline constexpr std::size_t k_maxTripletLineChars = 3 * k_maxFixed6Chars + 3;
+
+// Writes the "%lf\t%lf\t%lf\n" line of `triplet` at `out` (k_maxTripletLineChars bytes
+// available, no terminating NUL) and returns the position after it.
+char* FormatTripletLine(char* out, const Color3& triplet);
 
 // Writes one "%lf\t%lf\t%lf\n" line per triplet. The file is written under a temporary
 // name in the same directory and renamed over `path` only when every byte was written, so

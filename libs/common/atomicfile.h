@@ -1,7 +1,16 @@
 // Atomic file replacement: a file is written under a uniquely created temporary name in the
-// directory of its final path and renamed over that path only when every byte was written,
-// so readers see either the old file whole or the new one whole, and a failed write leaves
-// the old file untouched and no temporary behind.
+// directory of its final path ("<path>.tmp-XXXXXX", created exclusively, so a name that
+// exists, a planted symbolic link among them, is never opened) and renamed over that path only
+// when every byte was written and synced to the disk, so readers see either the old file whole
+// or the new one whole, and a failed write leaves the old file untouched and no temporary
+// behind. The new file keeps the permissions of the file it replaces; a file that did not
+// exist gets those a plain fopen would give it.
+//
+// While a temporary file exists, SIGINT, SIGTERM and SIGHUP remove it before they take their
+// course (a signal that was ignored stays ignored), and SIGXFSZ is ignored, so that a file
+// size limit makes the write fail instead of killing the process. The previous dispositions
+// are restored when the last temporary file is gone. At most 8 temporary files exist at once;
+// not thread-safe.
 #pragma once
 
 #include <cstddef>
@@ -25,10 +34,14 @@ public:
 
 private:
     void Discard();
+    // Makes the temporary file known to the signal handler, and forgets it.
+    void Register();
+    void Unregister();
 
     std::string m_path;
     std::string m_temp;
     int m_fd = -1;
+    int m_slot = -1;  // of m_temp among the temporaries the signal handler removes
     bool m_ok = false;
 };
 

@@ -5,7 +5,12 @@
 // Every reader checks its end pointer before it reads: counts are bounded by the bytes left
 // (by division, so nothing wraps) before anything is allocated. A profile reader keeps an
 // element that its class refuses as opaque bytes, so only a broken header or tag table
-// refuses a whole profile.
+// refuses a whole profile. Table entries that point at the same element get tags sharing
+// one decoded element; the elements the table asks for add up to at most the profile's
+// size, so neither reading nor writing grows beyond the profile's own size.
+//
+// Every function that allocates catches what an allocation throws and gives its failure
+// result instead: no exception leaves the module.
 // ---------------------------------------------------------------------------------------
 #include "icc.h"
 
@@ -17,8 +22,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 int g_isLittleEndian = 0;
@@ -93,6 +101,17 @@ float DequantiseU16(unsigned short q)
     if (q == 65535)
         return 1.0f;
     return static_cast<float>(q) / 65535.0f;
+}
+
+// Runs `work`; an exception (an allocation that failed) gives `failed` instead.
+template <typename Result, typename Work>
+Result OrOnFailure(Result failed, Work&& work)
+{
+    try {
+        return work();
+    } catch (...) {
+        return failed;
+    }
 }
 
 }  // namespace
@@ -188,6 +207,11 @@ bool ICC_CPP_curveType::Write(unsigned char* dst, unsigned char* end)
 
 bool ICC_CPP_curveType::Read(const unsigned char* src, const unsigned char* end)
 {
+    return OrOnFailure(false, [&] { return ReadElement(src, end); });
+}
+
+bool ICC_CPP_curveType::ReadElement(const unsigned char* src, const unsigned char* end)
+{
     const size_t avail = Available(src, end);
     if (avail < k_curveHeaderBytes || GetU32(src) != k_sigCurv || GetU32(src + 4) != 0)
         return false;
@@ -217,20 +241,24 @@ bool ICC_CPP_curveType::SetLinear(unsigned int count)
     if (count < 2)
         return false;
     Clear();
-    entries.reserve(count);
-    for (unsigned int i = 0; i < count; ++i)
-        entries.push_back(std::clamp(static_cast<float>(i) / static_cast<float>(count - 1), 0.0f, 1.0f));
-    return true;
+    return OrOnFailure(false, [&] {
+        entries.reserve(count);
+        for (unsigned int i = 0; i < count; ++i)
+            entries.push_back(std::clamp(static_cast<float>(i) / static_cast<float>(count - 1), 0.0f, 1.0f));
+        return true;
+    });
 }
 
 ICC_CPP_Curve* ICC_CPP_Curve::ReadCurveType(const unsigned char* src, const unsigned char* end)
 {
     if (Available(src, end) < 4 || GetU32(src) != k_sigCurv)
         return nullptr;
-    std::unique_ptr<ICC_CPP_Curve> curve(new ICC_CPP_curveType);
-    if (!curve->Read(src, end))
-        return nullptr;
-    return curve.release();
+    return OrOnFailure<ICC_CPP_Curve*>(nullptr, [&]() -> ICC_CPP_Curve* {
+        std::unique_ptr<ICC_CPP_Curve> curve(new ICC_CPP_curveType);
+        if (!curve->Read(src, end))
+            return nullptr;
+        return curve.release();
+    });
 }
 
 // ---- "text" ------------------------------------------------------------------------------
@@ -255,8 +283,10 @@ bool ICC_CPP_TextType::Read(const unsigned char* src, const unsigned char* end)
     Clear();
     const unsigned char* first = src + k_textHeaderBytes;
     const unsigned char* last = src + size;
-    text.assign(first, std::find(first, last, 0));
-    return true;
+    return OrOnFailure(false, [&] {
+        text.assign(first, std::find(first, last, 0));
+        return true;
+    });
 }
 
 void ICC_CPP_TextType::Clear()
@@ -295,32 +325,50 @@ bool ICC_CPP_Tag::WriteTable(unsigned char* dst)
     return true;
 }
 
+bool ICC_CPP_Tag::ShareElement(const ICC_CPP_Tag&)
+{
+    return false;
+}
+
 bool ICC_CPP_textInternal_Tag::Write(unsigned char* dst, unsigned char* end)
 {
-    return m_text.Write(dst, end);
+    return m_text->Write(dst, end);
 }
 
 bool ICC_CPP_textInternal_Tag::Read(const unsigned char* src, const unsigned char* end)
 {
-    m_text.size = size;
-    return m_text.Read(src, end);
+    m_text->size = size;
+    return m_text->Read(src, end);
 }
 
 void ICC_CPP_textInternal_Tag::Clear()
 {
-    m_text.Clear();
+    m_text->Clear();
 }
 
 unsigned int ICC_CPP_textInternal_Tag::GetEncodedSizeBytes()
 {
-    return m_text.GetEncodedSizeBytes();
+    return m_text->GetEncodedSizeBytes();
 }
 
 bool ICC_CPP_textInternal_Tag::SetText(const std::string& text)
 {
-    m_text.text = text;
-    m_text.size = static_cast<unsigned int>(text.size()) + 9;
-    size = m_text.size;
+    if (!OrOnFailure(false, [&] {
+            m_text->text = text;
+            return true;
+        }))
+        return false;
+    m_text->size = static_cast<unsigned int>(text.size()) + 9;
+    size = m_text->size;
+    return true;
+}
+
+bool ICC_CPP_textInternal_Tag::ShareElement(const ICC_CPP_Tag& other)
+{
+    const auto* from = dynamic_cast<const ICC_CPP_textInternal_Tag*>(&other);
+    if (!from || from == this)
+        return false;
+    m_text = from->m_text;
     return true;
 }
 
@@ -331,53 +379,80 @@ ICC_CPP_cprt_Tag::ICC_CPP_cprt_Tag()
 
 bool ICC_CPP_curve_Tag::Write(unsigned char* dst, unsigned char* end)
 {
-    return curve.Write(dst, end);
+    return curve && curve->Write(dst, end);
 }
 
 bool ICC_CPP_curve_Tag::Read(const unsigned char* src, const unsigned char* end)
 {
-    return curve.Read(src, end);
+    return curve && curve->Read(src, end);
 }
 
 void ICC_CPP_curve_Tag::Clear()
 {
-    curve.Clear();
+    if (curve)
+        curve->Clear();
 }
 
 unsigned int ICC_CPP_curve_Tag::GetEncodedSizeBytes()
 {
-    return curve.GetEncodedSizeBytes();
+    return curve ? curve->GetEncodedSizeBytes() : 0;
+}
+
+bool ICC_CPP_curve_Tag::ShareElement(const ICC_CPP_Tag& other)
+{
+    const auto* from = dynamic_cast<const ICC_CPP_curve_Tag*>(&other);
+    if (!from || from == this || !from->curve)
+        return false;
+    curve = from->curve;
+    return true;
 }
 
 bool ICC_CPP_opaque_Tag::Write(unsigned char* dst, unsigned char* end)
 {
-    if (!dst || bytes.size() > Available(dst, end))
+    if (!dst || !bytes || bytes->size() > Available(dst, end))
         return false;
-    std::copy(bytes.begin(), bytes.end(), dst);
+    std::copy(bytes->begin(), bytes->end(), dst);
     return true;
 }
 
 bool ICC_CPP_opaque_Tag::Read(const unsigned char* src, const unsigned char* end)
 {
-    if (!src || size > Available(src, end))
+    if (!src || !bytes || size > Available(src, end))
         return false;
-    bytes.assign(src, src + size);
-    return true;
+    return OrOnFailure(false, [&] {
+        bytes->assign(src, src + size);
+        return true;
+    });
 }
 
 void ICC_CPP_opaque_Tag::Clear()
 {
-    bytes.clear();
+    if (bytes)
+        bytes->clear();
 }
 
 unsigned int ICC_CPP_opaque_Tag::GetEncodedSizeBytes()
 {
-    return static_cast<unsigned int>(bytes.size());
+    return bytes ? static_cast<unsigned int>(bytes->size()) : 0;
+}
+
+bool ICC_CPP_opaque_Tag::ShareElement(const ICC_CPP_Tag& other)
+{
+    const auto* from = dynamic_cast<const ICC_CPP_opaque_Tag*>(&other);
+    if (!from || from == this || !from->bytes)
+        return false;
+    bytes = from->bytes;
+    return true;
 }
 
 // ---- "mft2" and the A2B tags --------------------------------------------------------------
 
 bool ICC_CPP_lut16Type::Read(const unsigned char* src, const unsigned char* end)
+{
+    return OrOnFailure(false, [&] { return ReadElement(src, end); });
+}
+
+bool ICC_CPP_lut16Type::ReadElement(const unsigned char* src, const unsigned char* end)
 {
     const size_t avail = Available(src, end);
     if (avail < k_lut16HeaderBytes || GetU32(src) != k_sigMft2 || GetU32(src + 4) != 0)
@@ -462,10 +537,21 @@ bool ICC_CPP_A2B_Tag::Write(unsigned char* dst, unsigned char* end)
 
 bool ICC_CPP_A2B_Tag::Read(const unsigned char* src, const unsigned char* end)
 {
-    std::unique_ptr<ICC_CPP_lut16Type> data(new ICC_CPP_lut16Type);
-    if (!data->Read(src, end))
+    return OrOnFailure(false, [&] {
+        auto data = std::make_shared<ICC_CPP_lut16Type>();
+        if (!data->Read(src, end))
+            return false;
+        m_data = std::move(data);
+        return true;
+    });
+}
+
+bool ICC_CPP_A2B_Tag::ShareElement(const ICC_CPP_Tag& other)
+{
+    const auto* from = dynamic_cast<const ICC_CPP_A2B_Tag*>(&other);
+    if (!from || from == this || !from->m_data)
         return false;
-    m_data = std::move(data);
+    m_data = from->m_data;
     return true;
 }
 
@@ -534,15 +620,32 @@ void EncodeHeader(const ICC_CPP_ProfileHeader& h, unsigned int size, unsigned ch
     std::memcpy(dst + 100, h.reserved, sizeof h.reserved);
 }
 
-// The layout rule: elements follow the table in list order, each on a multiple of 4.
+// Where one tag's element goes: its offset and encoded size, and whether this tag writes it
+// (the first tag of an element that several share does; the others point at it).
+struct Placement {
+    unsigned long long offset = 0;
+    unsigned int size = 0;
+    bool writes = true;
+};
+
+// The layout rule: elements follow the table in list order, each on a multiple of 4; a tag
+// whose element an earlier tag placed gets that tag's placement and takes no room.
 // Returns the profile size; computed wide so that a caller can refuse one past 32 bits.
-unsigned long long LayOut(const std::vector<ICC_CPP_Tag*>& tags, std::vector<unsigned long long>& offsets)
+unsigned long long LayOut(const std::vector<ICC_CPP_Tag*>& tags, std::vector<Placement>& placements)
 {
     unsigned long long current = k_tableStart + k_tagEntryBytes * tags.size();
-    offsets.clear();
-    for (ICC_CPP_Tag* tag : tags) {
-        offsets.push_back(current);
-        current = (current + tag->GetEncodedSizeBytes() + 3) & ~3ull;
+    placements.assign(tags.size(), Placement{});
+    std::unordered_map<const void*, size_t> placedBy;
+    for (size_t i = 0; i < tags.size(); ++i) {
+        const auto [first, isNew] = placedBy.emplace(tags[i]->GetElement(), i);
+        if (!isNew) {
+            placements[i] = placements[first->second];
+            placements[i].writes = false;
+            continue;
+        }
+        placements[i].offset = current;
+        placements[i].size = tags[i]->GetEncodedSizeBytes();
+        current = (current + placements[i].size + 3) & ~3ull;
     }
     return current;
 }
@@ -558,31 +661,55 @@ bool EncodesAs(ICC_CPP_Tag& tag, const unsigned char* src, size_t size)
            std::all_of(src + common, src + size, [](unsigned char b) { return b == 0; });
 }
 
+// The tag of the class that reads an element of `type` for `signature`; null for the
+// elements kept as opaque bytes.
+std::unique_ptr<ICC_CPP_Tag> NewDecodingTag(unsigned int type, unsigned int signature)
+{
+    if (type == k_sigText && signature == k_sigCprt)
+        return std::make_unique<ICC_CPP_cprt_Tag>();
+    if (type == k_sigText)
+        return std::make_unique<ICC_CPP_textInternal_Tag>();
+    if (type == k_sigCurv)
+        return std::make_unique<ICC_CPP_curve_Tag>();
+    if (type == k_sigMft2 && (signature == k_sigA2B0 || signature == k_sigA2B1 || signature == k_sigA2B2))
+        return std::make_unique<ICC_CPP_A2B_Tag>(signature);
+    return nullptr;
+}
+
+// One distinct element of the file (an offset and a size) and the tags already made from it:
+// the first that decoded it, if its class took it, and the first that kept it as opaque
+// bytes. Every later tag of the element shares theirs, so each form is made at most once.
+struct ElementForms {
+    ICC_CPP_Tag* decoded = nullptr;
+    bool decodeTried = false;
+    ICC_CPP_Tag* opaque = nullptr;
+};
+
 // The tag for one table entry. An element that its class refuses, or would not give back
 // unchanged, is kept as opaque bytes.
-ICC_CPP_Tag* ReadTag(const unsigned char* src, unsigned int signature, unsigned int offset, unsigned int size)
+std::unique_ptr<ICC_CPP_Tag> ReadTag(const unsigned char* src, unsigned int signature, unsigned int offset,
+                                     unsigned int size, ElementForms& forms)
 {
     const unsigned int type = size >= 4 ? GetU32(src) : 0;
-    std::unique_ptr<ICC_CPP_Tag> tag;
-    if (type == k_sigText && signature == k_sigCprt)
-        tag.reset(new ICC_CPP_cprt_Tag);
-    else if (type == k_sigText)
-        tag.reset(new ICC_CPP_textInternal_Tag);
-    else if (type == k_sigCurv)
-        tag.reset(new ICC_CPP_curve_Tag);
-    else if (type == k_sigMft2 && (signature == k_sigA2B0 || signature == k_sigA2B1 || signature == k_sigA2B2))
-        tag.reset(new ICC_CPP_A2B_Tag(signature));
-    if (tag) {
+    if (std::unique_ptr<ICC_CPP_Tag> tag = NewDecodingTag(type, signature)) {
         tag->SetHeader(signature, offset, size);
-        if (!tag->Read(src, src + size) || !EncodesAs(*tag, src, size))
-            tag.reset();
+        if (forms.decoded && tag->ShareElement(*forms.decoded))
+            return tag;
+        if (!forms.decodeTried) {
+            forms.decodeTried = true;
+            if (tag->Read(src, src + size) && EncodesAs(*tag, src, size)) {
+                forms.decoded = tag.get();
+                return tag;
+            }
+        }
     }
-    if (!tag) {
-        tag.reset(new ICC_CPP_opaque_Tag);
-        tag->SetHeader(signature, offset, size);
+    auto tag = std::make_unique<ICC_CPP_opaque_Tag>();
+    tag->SetHeader(signature, offset, size);
+    if (!forms.opaque || !tag->ShareElement(*forms.opaque)) {
         tag->Read(src, src + size);
+        forms.opaque = tag.get();
     }
-    return tag.release();
+    return tag;
 }
 
 }  // namespace
@@ -612,7 +739,14 @@ bool ICC_CPP_Profile::AddTag(ICC_CPP_Tag* tag)
     // A null entry would be dereferenced by every later layout.
     if (!tag)
         return false;
-    m_tags.push_back(tag);
+    // The profile owns the tag from here on, also when it cannot be appended.
+    std::unique_ptr<ICC_CPP_Tag> owned(tag);
+    if (!OrOnFailure(false, [&] {
+            m_tags.push_back(tag);
+            return true;
+        }))
+        return false;
+    owned.release();
     return UpdateFileLenAndOffsets();
 }
 
@@ -620,14 +754,15 @@ bool ICC_CPP_Profile::KeepTags(const unsigned int* signatures, unsigned int coun
 {
     if (!signatures && count > 0)
         return false;
-    std::vector<ICC_CPP_Tag*> kept;
+    // Filtered in place: nothing to allocate, so nothing can fail half way.
+    auto kept = m_tags.begin();
     for (ICC_CPP_Tag* tag : m_tags) {
         if (std::find(signatures, signatures + count, tag->signature) != signatures + count)
-            kept.push_back(tag);
+            *kept++ = tag;
         else
             delete tag;
     }
-    m_tags.swap(kept);
+    m_tags.erase(kept, m_tags.end());
     return UpdateFileLenAndOffsets();
 }
 
@@ -644,35 +779,50 @@ bool ICC_CPP_Profile::CompareTags(const ICC_CPP_Tag* a, const ICC_CPP_Tag* b)
 
 bool ICC_CPP_Profile::UpdateFileLenAndOffsets()
 {
-    std::vector<unsigned long long> offsets;
-    header.size = static_cast<unsigned int>(LayOut(m_tags, offsets));
-    for (size_t i = 0; i < m_tags.size(); ++i)
-        m_tags[i]->SetHeader(m_tags[i]->signature, static_cast<unsigned int>(offsets[i]),
-                             m_tags[i]->GetEncodedSizeBytes());
-    return true;
+    return OrOnFailure(false, [&] {
+        std::vector<Placement> placements;
+        header.size = static_cast<unsigned int>(LayOut(m_tags, placements));
+        for (size_t i = 0; i < m_tags.size(); ++i)
+            m_tags[i]->SetHeader(m_tags[i]->signature, static_cast<unsigned int>(placements[i].offset),
+                                 placements[i].size);
+        return true;
+    });
 }
 
 ICC_CPP_Profile* ICC_CPP_Profile::ReadFromMemory(const unsigned char* data, size_t size)
 {
     if (!data || size < k_tableStart || size > 0xFFFFFFFFu)
         return nullptr;
-    std::unique_ptr<ICC_CPP_Profile> profile(new ICC_CPP_Profile);
-    DecodeHeader(data, profile->header);
-    if (profile->header.size != size || profile->header.magic != k_sigAcsp)
-        return nullptr;
-    const unsigned int count = GetU32(data + k_headerBytes);
-    if (count > (size - k_tableStart) / k_tagEntryBytes)
-        return nullptr;
-    for (unsigned int i = 0; i < count; ++i) {
-        const unsigned char* entry = data + k_tableStart + k_tagEntryBytes * i;
-        const unsigned int signature = GetU32(entry), offset = GetU32(entry + 4), tagSize = GetU32(entry + 8);
-        // Written so that a huge offset or size cannot wrap past the check.
-        if (offset > size || tagSize > size - offset)
+    return OrOnFailure<ICC_CPP_Profile*>(nullptr, [&]() -> ICC_CPP_Profile* {
+        std::unique_ptr<ICC_CPP_Profile> profile(new ICC_CPP_Profile);
+        DecodeHeader(data, profile->header);
+        if (profile->header.size != size || profile->header.magic != k_sigAcsp)
             return nullptr;
-        profile->m_tags.push_back(ReadTag(data + offset, signature, offset, tagSize));
-    }
-    profile->UpdateFileLenAndOffsets();
-    return profile.release();
+        const unsigned int count = GetU32(data + k_headerBytes);
+        if (count > (size - k_tableStart) / k_tagEntryBytes)
+            return nullptr;
+        profile->m_tags.reserve(count);
+        std::map<std::pair<unsigned int, unsigned int>, ElementForms> elements;
+        size_t distinctBytes = 0;
+        for (unsigned int i = 0; i < count; ++i) {
+            const unsigned char* entry = data + k_tableStart + k_tagEntryBytes * i;
+            const unsigned int signature = GetU32(entry), offset = GetU32(entry + 4), tagSize = GetU32(entry + 8);
+            // Written so that a huge offset or size cannot wrap past the check.
+            if (offset > size || tagSize > size - offset)
+                return nullptr;
+            const auto [element, isNew] = elements.try_emplace({offset, tagSize});
+            // Only elements that overlap without being the same can add up to more than the
+            // profile; each would be read, held and written on its own.
+            if (isNew && tagSize > size - distinctBytes)
+                return nullptr;
+            if (isNew)
+                distinctBytes += tagSize;
+            profile->m_tags.push_back(ReadTag(data + offset, signature, offset, tagSize, element->second).release());
+        }
+        if (!profile->UpdateFileLenAndOffsets())
+            return nullptr;
+        return profile.release();
+    });
 }
 
 ICC_CPP_Profile* ICC_CPP_Profile::ReadFile(const char* path)
@@ -682,44 +832,47 @@ ICC_CPP_Profile* ICC_CPP_Profile::ReadFile(const char* path)
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "rb"), std::fclose);
     if (!file)
         return nullptr;
-    std::vector<unsigned char> bytes;
-    unsigned char chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + got);
-        // No profile is longer than its 32-bit size field can say.
-        if (bytes.size() > 0xFFFFFFFFu)
+    return OrOnFailure<ICC_CPP_Profile*>(nullptr, [&]() -> ICC_CPP_Profile* {
+        std::vector<unsigned char> bytes;
+        unsigned char chunk[65536];
+        size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+            bytes.insert(bytes.end(), chunk, chunk + got);
+            // No profile is longer than its 32-bit size field can say.
+            if (bytes.size() > 0xFFFFFFFFu)
+                return nullptr;
+        }
+        if (std::ferror(file.get()))
             return nullptr;
-    }
-    if (std::ferror(file.get()))
-        return nullptr;
-    return ReadFromMemory(bytes.data(), bytes.size());
+        return ReadFromMemory(bytes.data(), bytes.size());
+    });
 }
 
 bool ICC_CPP_Profile::WriteToMemory(std::vector<unsigned char>& out) const
 {
-    // Laid out here rather than trusted from the tags: a tag's content may have changed
-    // since the last list operation.
-    std::vector<unsigned long long> offsets;
-    const unsigned long long total = LayOut(m_tags, offsets);
-    if (total > 0xFFFFFFFFu)
-        return false;
-    std::vector<unsigned char> bytes(static_cast<size_t>(total), 0);
-    EncodeHeader(header, static_cast<unsigned int>(total), bytes.data());
-    PutU32(bytes.data() + k_headerBytes, static_cast<unsigned int>(m_tags.size()));
-    for (size_t i = 0; i < m_tags.size(); ++i) {
-        ICC_CPP_Tag* tag = m_tags[i];
-        const unsigned int size = tag->GetEncodedSizeBytes();
-        unsigned char* entry = bytes.data() + k_tableStart + k_tagEntryBytes * i;
-        unsigned char* element = bytes.data() + offsets[i];
-        PutU32(entry, tag->signature);
-        PutU32(entry + 4, static_cast<unsigned int>(offsets[i]));
-        PutU32(entry + 8, size);
-        if (!tag->Write(element, element + size))
+    return OrOnFailure(false, [&] {
+        // Laid out here rather than trusted from the tags: a tag's content may have changed
+        // since the last list operation.
+        std::vector<Placement> placements;
+        const unsigned long long total = LayOut(m_tags, placements);
+        if (total > 0xFFFFFFFFu)
             return false;
-    }
-    out.swap(bytes);
-    return true;
+        std::vector<unsigned char> bytes(static_cast<size_t>(total), 0);
+        EncodeHeader(header, static_cast<unsigned int>(total), bytes.data());
+        PutU32(bytes.data() + k_headerBytes, static_cast<unsigned int>(m_tags.size()));
+        for (size_t i = 0; i < m_tags.size(); ++i) {
+            const Placement& at = placements[i];
+            unsigned char* entry = bytes.data() + k_tableStart + k_tagEntryBytes * i;
+            unsigned char* element = bytes.data() + at.offset;
+            PutU32(entry, m_tags[i]->signature);
+            PutU32(entry + 4, static_cast<unsigned int>(at.offset));
+            PutU32(entry + 8, at.size);
+            if (at.writes && !m_tags[i]->Write(element, element + at.size))
+                return false;
+        }
+        out.swap(bytes);
+        return true;
+    });
 }
 
 bool ICC_CPP_Profile::WriteFile(const char* path) const
@@ -727,7 +880,7 @@ bool ICC_CPP_Profile::WriteFile(const char* path) const
     std::vector<unsigned char> bytes;
     if (!path || !WriteToMemory(bytes))
         return false;
-    return WriteFileAtomically(path, bytes.data(), bytes.size());
+    return OrOnFailure(false, [&] { return WriteFileAtomically(path, bytes.data(), bytes.size()); });
 }
 
 // ---- Edits --------------------------------------------------------------------------------
@@ -742,13 +895,15 @@ bool ICCXRiteToOrlisk(ICC_CPP_Profile* profile)
         return false;
     if (!profile->KeepTags(sigs, 11))
         return false;
-    std::unique_ptr<ICC_CPP_cprt_Tag> copyright(new ICC_CPP_cprt_Tag);
-    if (!copyright->SetText(k_orliskCopyright))
-        return false;
-    if (!profile->AddTag(copyright.release()))
-        return false;
-    profile->header.creator = k_creatorOrlisk;
-    return profile->SortTags();
+    return OrOnFailure(false, [&] {
+        std::unique_ptr<ICC_CPP_cprt_Tag> copyright(new ICC_CPP_cprt_Tag);
+        if (!copyright->SetText(k_orliskCopyright))
+            return false;
+        if (!profile->AddTag(copyright.release()))
+            return false;
+        profile->header.creator = k_creatorOrlisk;
+        return profile->SortTags();
+    });
 }
 
 bool ReplaceCanonCameraMatrixWithIdentity(ICC_CPP_Profile* profile)

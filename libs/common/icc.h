@@ -20,6 +20,17 @@
 // (signature, offset, size), then the elements in table order, each on a multiple of 4 bytes
 // from the start of the profile. The header's size covers the padding after the last element.
 //
+// Shared elements: several table entries may point at one element (the same offset and size).
+// Such an element is read once, and the tags of those entries share it in memory: an edit
+// through one of them is seen by all. It is written once, where the first of its tags in
+// table order would place it, and every tag sharing it points there. A tag that shares
+// nothing (every tag built with AddTag) is laid out as above. Distinct elements that overlap
+// may add up to at most the profile's size; a table that asks for more is refused, so reading
+// and writing take time and memory in proportion to the profile.
+//
+// Allocation failure: no exception leaves this module; a function that runs out of memory
+// gives its failure result (false, or a null profile).
+//
 // Not thread-safe: the byte-order state is process-wide and set on first use without a lock.
 // ---------------------------------------------------------------------------------------
 
@@ -89,6 +100,9 @@ public:
     void Clear() override;
     unsigned int GetEncodedSizeBytes() override;
     bool SetLinear(unsigned int count) override;
+
+private:
+    bool ReadElement(const unsigned char* src, const unsigned char* end);
 };
 
 class ICC_CPP_TextType : public ICC_ProfileObject {
@@ -119,6 +133,8 @@ public:
     unsigned int GetEncodedSizeBytes() override;
 
 private:
+    bool ReadElement(const unsigned char* src, const unsigned char* end);
+
     std::vector<unsigned char> m_bytes;  // the whole element as read
     size_t m_clutOffset = 0;             // of the CLUT within m_bytes
     size_t m_points = 0;                 // rows: grid points of the CLUT
@@ -137,11 +153,17 @@ public:
     virtual void SetHeader(unsigned int signature, unsigned int offset, unsigned int size);
     // The 12-byte table entry: signature, offset, size, big-endian.
     virtual bool WriteTable(unsigned char* dst);
+    // Makes this tag use the element of `other`, from then on shared by both. False, with
+    // nothing changed, when `other` is not of this tag's kind or is this tag.
+    virtual bool ShareElement(const ICC_CPP_Tag& other);
+    // The element's identity: equal for tags that share one element. A tag that cannot
+    // share is its own element.
+    virtual const void* GetElement() const { return this; }
 };
 
 class ICC_CPP_textInternal_Tag : public ICC_CPP_Tag {
 public:
-    ICC_CPP_textInternal_Tag() : m_text(0) {}
+    ICC_CPP_textInternal_Tag() : m_text(std::make_shared<ICC_CPP_TextType>(0)) {}
 
     bool Write(unsigned char* dst, unsigned char* end) override;
     bool Read(const unsigned char* src, const unsigned char* end) override;
@@ -149,10 +171,12 @@ public:
     unsigned int GetEncodedSizeBytes() override;
     // Sets the text, and both the tag's and the element's size to its length + 9.
     bool SetText(const std::string& text);
-    const std::string& GetText() const { return m_text.text; }
+    const std::string& GetText() const { return m_text->text; }
+    bool ShareElement(const ICC_CPP_Tag& other) override;
+    const void* GetElement() const override { return m_text.get(); }
 
 private:
-    ICC_CPP_TextType m_text;
+    std::shared_ptr<ICC_CPP_TextType> m_text;  // never null
 };
 
 class ICC_CPP_cprt_Tag : public ICC_CPP_textInternal_Tag {
@@ -163,12 +187,16 @@ public:
 // A tag whose element is a "curv" element.
 class ICC_CPP_curve_Tag : public ICC_CPP_Tag {
 public:
-    ICC_CPP_curveType curve;
+    // The element, shared with the tags that share it. A null curve encodes to nothing and
+    // cannot be written.
+    std::shared_ptr<ICC_CPP_curveType> curve = std::make_shared<ICC_CPP_curveType>();
 
     bool Write(unsigned char* dst, unsigned char* end) override;
     bool Read(const unsigned char* src, const unsigned char* end) override;
     void Clear() override;
     unsigned int GetEncodedSizeBytes() override;
+    bool ShareElement(const ICC_CPP_Tag& other) override;
+    const void* GetElement() const override { return curve ? static_cast<const void*>(curve.get()) : this; }
 };
 
 // An A2B0, A2B1 or A2B2 tag. Its data element may be absent; such a tag cannot be written.
@@ -182,23 +210,29 @@ public:
     void Clear() override;
     unsigned int GetEncodedSizeBytes() override;
     ICC_CPP_lut16Type* GetData() { return m_data.get(); }
-    // Takes ownership of data (which may be null).
+    // Takes ownership of data (which may be null); a data element shared before is no longer
+    // shared by this tag.
     void SetData(ICC_CPP_lut16Type* data) { m_data.reset(data); }
+    bool ShareElement(const ICC_CPP_Tag& other) override;
+    const void* GetElement() const override { return m_data ? static_cast<const void*>(m_data.get()) : this; }
 
 private:
-    std::unique_ptr<ICC_CPP_lut16Type> m_data;
+    std::shared_ptr<ICC_CPP_lut16Type> m_data;
 };
 
 // Any other tag: its element's bytes, kept and written back unchanged. Read takes the tag's
 // size, so SetHeader comes first.
 class ICC_CPP_opaque_Tag : public ICC_CPP_Tag {
 public:
-    std::vector<unsigned char> bytes;
+    // The element's bytes, shared with the tags that share them. Null encodes to nothing.
+    std::shared_ptr<std::vector<unsigned char>> bytes = std::make_shared<std::vector<unsigned char>>();
 
     bool Write(unsigned char* dst, unsigned char* end) override;
     bool Read(const unsigned char* src, const unsigned char* end) override;
     void Clear() override;
     unsigned int GetEncodedSizeBytes() override;
+    bool ShareElement(const ICC_CPP_Tag& other) override;
+    const void* GetElement() const override { return bytes ? static_cast<const void*>(bytes.get()) : this; }
 };
 
 // The 128-byte profile header, in host order; the comments give each field's byte offset.
@@ -244,7 +278,8 @@ public:
     // Sorts the tags by signature (equal ones keep their order) and lays the profile out.
     bool SortTags();
     static bool CompareTags(const ICC_CPP_Tag* a, const ICC_CPP_Tag* b);
-    // Gives every tag its offset and encoded size and sets the header's size.
+    // Gives every tag its offset and encoded size and sets the header's size; a tag that
+    // shares the element of an earlier one gets that tag's offset and size.
     bool UpdateFileLenAndOffsets();
     const std::vector<ICC_CPP_Tag*>& GetTags() const { return m_tags; }
 

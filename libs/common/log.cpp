@@ -1,5 +1,7 @@
 #include "log.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -15,6 +17,38 @@ int g_numWarnings = 0;
 int g_numMismatches = 0;
 // This flag, not the stream's state, gates all output: an unopenable file still echoes.
 bool g_logOpen = false;
+// Whether this opening of the log has said on standard error that the file failed.
+bool g_failureReported = false;
+
+// Says once per opening, on standard error, that the file could not be opened or written;
+// `error` is the errno of the failure, or 0 when none is known.
+void ReportFailure(int error)
+{
+    if (g_failureReported)
+        return;
+    g_failureReported = true;
+    if (error != 0)
+        std::fprintf(stderr, "%s: cannot write %s: %s\n", program_invocation_short_name, k_logFileName.c_str(),
+                     std::strerror(error));
+    else
+        std::fprintf(stderr, "%s: cannot write %s\n", program_invocation_short_name, k_logFileName.c_str());
+}
+
+// Runs a file operation and reports the stream's first failure, with the errno it left.
+template <typename Operation>
+void Checked(Operation&& operation)
+{
+    errno = 0;
+    const bool wasGood = g_mainLog.good();
+    try {
+        operation();
+    } catch (...) {
+        // The stream could not get memory for its buffer: the file is then not written.
+        g_mainLog.setstate(std::ios::badbit);
+    }
+    if (wasGood && !g_mainLog.good())
+        ReportFailure(errno);
+}
 
 bool StartsWith(const std::string& message, const char* prefix)
 {
@@ -25,7 +59,9 @@ bool StartsWith(const std::string& message, const char* prefix)
 
 void OpenMainLog()
 {
-    g_mainLog.open(k_logFileName, std::ios::out | std::ios::app);
+    g_failureReported = false;
+    g_mainLog.clear();
+    Checked([] { g_mainLog.open(k_logFileName, std::ios::out | std::ios::app); });
     g_numErrors = 0;
     g_numWarnings = 0;
     g_numMismatches = 0;
@@ -35,8 +71,11 @@ void OpenMainLog()
 void CloseMainLog()
 {
     Log("Done.\n");
-    g_mainLog.flush();
-    g_mainLog.close();
+    Checked([] {
+        g_mainLog.flush();
+        if (g_mainLog.is_open())
+            g_mainLog.close();
+    });
     g_logOpen = false;
 }
 
@@ -44,7 +83,7 @@ void Log(const std::string& message)
 {
     if (!g_logOpen)
         return;
-    g_mainLog << message;
+    Checked([&] { g_mainLog << message; });
     if (!g_quiet)
         std::cout << message;
 
@@ -77,7 +116,7 @@ void LogBlankLine()
 void FlushLog()
 {
     if (g_logOpen)
-        g_mainLog.flush();
+        Checked([] { g_mainLog.flush(); });
 }
 
 int GetNumErrors()

@@ -12,8 +12,9 @@
 // When true, messages go to the log file only.
 extern bool g_quiet;
 
-// Opens "log.txt" for appending and resets the counters. A file that cannot be opened is
-// not reported: messages are then still echoed and counted.
+// Opens "log.txt" for appending and resets the counters. A file that cannot be opened, or
+// later cannot be written (a full disk), is reported once on standard error, as
+// "<program>: cannot write log.txt: <reason>"; messages are still echoed and counted.
 void OpenMainLog();
 // Logs "Done.\n", then flushes and closes the file. The counters keep their totals.
 void CloseMainLog();

@@ -53,7 +53,8 @@ std::string CaptureStdout::Text()
     return ReadFile(m_dir.file("stdout"));
 }
 
-RunResult Run(const std::string& executable, const std::vector<std::string>& args, const std::string& cwd)
+RunResult Run(const std::string& executable, const std::vector<std::string>& args, const std::string& cwd,
+              const std::string& input)
 {
     TempDir streams;
     const std::string outPath = streams.file("stdout"), errPath = streams.file("stderr");
@@ -68,7 +69,7 @@ RunResult Run(const std::string& executable, const std::vector<std::string>& arg
         throw std::runtime_error("fork failed");
     if (pid == 0) {
         // glibc's freopen keeps the stream's descriptor: 0, 1 and 2 are redirected in place.
-        if (std::freopen("/dev/null", "r", stdin) && std::freopen(outPath.c_str(), "w", stdout) &&
+        if (std::freopen(input.c_str(), "r", stdin) && std::freopen(outPath.c_str(), "w", stdout) &&
             std::freopen(errPath.c_str(), "w", stderr) && chdir(cwd.c_str()) == 0)
             execv(executable.c_str(), argv.data());
         _exit(127);

@@ -42,18 +42,26 @@ private:
     int m_savedFd = -1;
 };
 
-// Runs `executable` with `args` in directory `cwd`, standard input from /dev/null.
+// Runs `executable` with `args` in directory `cwd`, standard input from `input` (a path).
 struct RunResult {
     int status = -1;   // exit status, or -1 when the child did not exit normally
     std::string out;   // everything written to standard output
     std::string err;   // everything written to standard error
 };
-RunResult Run(const std::string& executable, const std::vector<std::string>& args, const std::string& cwd);
+RunResult Run(const std::string& executable, const std::vector<std::string>& args, const std::string& cwd,
+              const std::string& input = "/dev/null");
 
 // The rgb2lab binary of this build.
 inline RunResult RunTool(const std::vector<std::string>& args, const std::string& cwd)
 {
     return Run(RGB2LAB_EXE, args, cwd);
+}
+
+// The chartlab binary of this build.
+inline RunResult RunChartlab(const std::vector<std::string>& args, const std::string& cwd,
+                             const std::string& input = "/dev/null")
+{
+    return Run(CHARTLAB_EXE, args, cwd, input);
 }
 
 }  // namespace testutil

@@ -1,0 +1,91 @@
+// What the chartlab commands share: exit statuses and messages, the command-line parsing
+// around the library's Argparser, the option values common to several commands, reading the
+// chart and the tables, and writing the output.
+//
+// Every message goes to standard error as one line, "chartlab COMMAND: text". Standard output
+// carries a command's results only, and only when it is the command's output.
+#pragma once
+
+#include "argparser.h"
+#include "atomicfile.h"
+#include "grid.h"
+#include "patchtables.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace chartlab {
+
+inline constexpr int k_exitSuccess = 0;
+inline constexpr int k_exitUsage = 1;    // the command line was refused
+inline constexpr int k_exitFailure = 2;  // the command line was fine, the work failed
+
+// A path option naming standard input or output.
+inline constexpr const char* k_standardStream = "-";
+
+// "`program`: " and the printf-formatted text, one line on standard error.
+void Complain(const char* program, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Runs parser.Process(). Returns -1 when the command line was accepted; otherwise the exit
+// status: 0 after help was asked for (the usage text then goes to standard output), 1 after
+// a refusal (the parser's messages and usage text then go to standard error).
+int ProcessCommandLine(ns_Argparser::Argparser& parser, const ns_Argparser::ArgparserOption& help);
+
+// "trilinear" or "tetrahedral".
+bool ParseInterpolation(const std::string& text, Interpolation* how);
+
+enum class OutputFormat { Plain, Cgats };
+// "plain" or "cgats".
+bool ParseOutputFormat(const std::string& text, OutputFormat* format);
+
+// The -r value: "none" gives 0 (no scaling), otherwise a finite number above 0.
+bool ParseRange(const std::string& text, double* range);
+
+// Reads the chart at `path`: its RGB_R RGB_G RGB_B columns and its LAB_L LAB_A LAB_B columns,
+// or, when those cannot be read, its XYZ_X XYZ_Y XYZ_Z columns (0..100) as Lab against the
+// D50 white (96.42, 100, 82.49). Then reduces a 5202-patch chart and builds the grid; the
+// reduction's lines and the grid line go to standard error. False after a message.
+bool LoadChart(const char* program, const std::string& path, MeasuredGrid* grid);
+
+// Reads the table at `path` ("-": standard input) for the three named columns, with each
+// patch's line and sample id. False after a message.
+bool LoadTable(const char* program, const std::string& path, const char* const names[3], TripletTable* table);
+
+// "'path'", or "standard input" for "-".
+std::string DescribeInput(const std::string& path);
+
+// The shortest text that reads back as `value`; single-precision values (as the column
+// layout stores them) are written as the shortest float text, so 0.1 read there shows as 0.1.
+std::string FormatValue(double value);
+
+// The command's output: standard output for "-", otherwise a file that is replaced only
+// when it was written whole (AtomicFile). Text is gathered in a buffer and written in blocks.
+class Output {
+public:
+    explicit Output(std::string path);
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    // Starts the output; false when the file cannot be created.
+    bool Open();
+    // A position with room for `size` more bytes; the caller writes there and hands the end of
+    // what it wrote to Advance.
+    char* Room(std::size_t size);
+    void Advance(char* end) { m_used = static_cast<std::size_t>(end - m_buffer.data()); }
+    // Writes what is left and, for a file, puts it in place. False on any write error.
+    bool Finish();
+    // "'path'", or "standard output".
+    std::string Describe() const;
+
+private:
+    bool Flush();
+
+    std::string m_path;
+    AtomicFile m_file;
+    std::vector<char> m_buffer;
+    std::size_t m_used = 0;
+    bool m_ok = true;
+};
+
+}  // namespace chartlab
