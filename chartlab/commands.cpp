@@ -13,6 +13,7 @@ namespace {
 
 const Command k_commands[] = {
     {"convert", "derives the Lab value of each target device RGB from a measured chart", RunConvert},
+    {"check", "reports how far a measured chart can be trusted", RunCheck},
 };
 
 void PrintUsage(std::FILE* stream)

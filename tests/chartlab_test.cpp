@@ -40,7 +40,8 @@ const std::string k_programUsage =
     "       chartlab --version     prints the version\n"
     "\n"
     "commands:\n"
-    "  convert  derives the Lab value of each target device RGB from a measured chart\n";
+    "  convert  derives the Lab value of each target device RGB from a measured chart\n"
+    "  check    reports how far a measured chart can be trusted\n";
 
 // The numbers of a text, in order.
 std::vector<double> Numbers(const std::string& text)
