@@ -220,6 +220,10 @@ TEST(ChartCheck, UncheckableValuesAreFoundByPatchNumber)
         const std::vector<Color3> rgb{Color3{}, c.rgb, Color3{}}, lab{Color3{}, c.lab, Color3{}};
         EXPECT_EQ(c.want, FirstUncheckablePatch(rgb, lab));
     }
+    EXPECT_EQ(1u, FirstUncheckablePatch({Color3{{0, -INFINITY, 0}}}, {Color3{}}));
+    // Lists of unequal length are searched to the end of the longer one.
+    EXPECT_EQ(3u, FirstUncheckablePatch({Color3{}, Color3{}, Color3{{nan, 0, 0}}}, {Color3{}, Color3{}}));
+    EXPECT_EQ(3u, FirstUncheckablePatch({Color3{}}, {Color3{}, Color3{}, Color3{{0, 0, nan}}}));
 }
 
 }  // namespace

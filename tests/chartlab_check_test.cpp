@@ -26,7 +26,7 @@ std::vector<double> LinearLab(double r, double g, double b)
 
 struct Patch { std::vector<double> rgb, lab; };
 
-// The 5 x 5 x 5 grid; grid point (1, 2, 3) moved by (-8, 1.5, -0.5); black measured three
+// The 5 x 5 x 5 grid; grid point (1, 2, 3) moved by (-8, -0.004, -0.5), its a* printed as 0.00; black measured three
 // times (L* 9, 10 and 11), the centre twice (a* 9 and 11): the means are the linear values.
 std::vector<Patch> HandMadeChart()
 {
@@ -35,7 +35,7 @@ std::vector<Patch> HandMadeChart()
         for (int j = 0; j < 5; ++j)
             for (int k = 0; k < 5; ++k)
                 patches.push_back({{20.0 * i, 20.0 * j, 20.0 * k}, LinearLab(20.0 * i, 20.0 * j, 20.0 * k)});
-    patches[(1 * 5 + 2) * 5 + 3].lab = {29.5, 1.5, -20.5};
+    patches[(1 * 5 + 2) * 5 + 3].lab = {29.5, -0.004, -20.5};
     patches[0].lab = {9, 0, 0};
     patches.push_back({{0, 0, 0}, {11, 0, 0}});
     patches.push_back({{0, 0, 0}, {10, 0, 0}});
@@ -88,7 +88,7 @@ const std::string k_usage =
     "error says why).\n";
 
 // The report of the hand-made chart with --worst 4. Its differences are known: repeats 1, 0, 1
-// and 1, 1 in dE76; one hold-out point of 98 off by sqrt(66.5) = 8.155; L* falls into the moved
+// and 1, 1 in dE76; one hold-out point of 98 off by sqrt(64.250016) = 8.016; L* falls into the moved
 // point along B (by 2.5 + 8) and G (by 5 + 8). Its dE2000 figures are checked against Little
 // CMS below.
 const std::string k_report =
@@ -110,10 +110,10 @@ const std::string k_report =
     "predicts the grid points it leaves out (98 measured, 98 predicted).\n"
     "This is the error at half the chart's density, an upper bound for the full chart.\n"
     "                         count      mean       p95       max\n"
-    "  trilinear    dE76         98     0.083     0.000     8.155\n"
-    "  trilinear    dE2000       98     0.068     0.000     6.630\n"
-    "  tetrahedral  dE76         98     0.083     0.000     8.155\n"
-    "  tetrahedral  dE2000       98     0.068     0.000     6.630\n"
+    "  trilinear    dE76         98     0.082     0.000     8.016\n"
+    "  trilinear    dE2000       98     0.066     0.000     6.463\n"
+    "  tetrahedral  dE76         98     0.082     0.000     8.016\n"
+    "  tetrahedral  dE2000       98     0.066     0.000     6.463\n"
     "\n"
     "Smoothness: 2 steps along an axis where L* goes down as the device value goes up\n"
     "  along B from (1, 2, 2) to (1, 2, 3): L* 35.00 -> 29.50\n"
@@ -121,10 +121,38 @@ const std::string k_report =
     "\n"
     "Worst 4 patches of the trilinear hold-out and the gray check, by dE2000\n"
     "        R        G        B       measured L*, a*, b*      predicted L*, a*, b*    dE2000  from\n"
-    "       20       40       60     29.50    1.50  -20.50     37.50    0.00  -20.00     6.630  hold-out\n"
+    "       20       40       60     29.50    0.00  -20.50     37.50    0.00  -20.00     6.463  hold-out\n"
     "        0        0       20     12.50    0.00  -10.00     12.50    0.00  -10.00     0.000  hold-out\n"
     "        0        0       60     17.50    0.00  -30.00     17.50    0.00  -30.00     0.000  hold-out\n"
     "        0       20        0     15.00   -5.00    5.00     15.00   -5.00    5.00     0.000  hold-out\n";
+
+// The same chart's JSON report with --worst 2.
+const std::string k_json =
+    "{\n"
+    "  \"patches\": 128,\n"
+    "  \"grid\": 5,\n"
+    "  \"repeatability\": {\n"
+    "    \"de76\": {\"count\": 5, \"mean\": 0.800, \"p95\": 1.000, \"max\": 1.000},\n"
+    "    \"de2000\": {\"count\": 5, \"mean\": 0.614, \"p95\": 0.932, \"max\": 0.932}\n"
+    "  },\n"
+    "  \"holdout\": {\n"
+    "    \"trilinear\": {\n"
+    "      \"de76\": {\"count\": 98, \"mean\": 0.082, \"p95\": 0.000, \"max\": 8.016},\n"
+    "      \"de2000\": {\"count\": 98, \"mean\": 0.066, \"p95\": 0.000, \"max\": 6.463}\n"
+    "    },\n"
+    "    \"tetrahedral\": {\n"
+    "      \"de76\": {\"count\": 98, \"mean\": 0.082, \"p95\": 0.000, \"max\": 8.016},\n"
+    "      \"de2000\": {\"count\": 98, \"mean\": 0.066, \"p95\": 0.000, \"max\": 6.463}\n"
+    "    }\n"
+    "  },\n"
+    "  \"nonmonotone\": {\"count\": 2},\n"
+    "  \"worst\": [\n"
+    "    {\"rgb\": [20, 40, 60], \"measured\": [29.50, 0.00, -20.50], \"predicted\": [37.50, 0.00, -20.00], "
+    "\"de2000\": 6.463},\n"
+    "    {\"rgb\": [0, 0, 20], \"measured\": [12.50, 0.00, -10.00], \"predicted\": [12.50, 0.00, -10.00], "
+    "\"de2000\": 0.000}\n"
+    "  ]\n"
+    "}\n";
 
 class CheckRun : public ::testing::Test {
 protected:
@@ -143,6 +171,9 @@ TEST_F(CheckRun, ReportsTheHandMadeChartsKnownFigures)
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("Appears to be a 5 x 5 x 5 grid.\n", r.err);
     EXPECT_EQ(k_report, r.out);
+    const auto json = Run({"check", "-m", "chart.ti3", "--worst", "2", "--json"});
+    EXPECT_EQ(0, json.status);
+    EXPECT_EQ(k_json, json.out);
 
     // The dE2000 literals above, from Little CMS: the repeats against their means, and the
     // moved patch against its linear value.
@@ -156,9 +187,9 @@ TEST_F(CheckRun, ReportsTheHandMadeChartsKnownFigures)
     }
     EXPECT_EQ("0.614", Fixed3(sum / 5));
     EXPECT_EQ("0.932", Fixed3(largest));
-    const double moved = LcmsDe2000({29.5, 1.5, -20.5}, {37.5, 0, -20});
-    EXPECT_EQ("6.630", Fixed3(moved));
-    EXPECT_EQ("0.068", Fixed3(moved / 98));
+    const double moved = LcmsDe2000({29.5, -0.004, -20.5}, {37.5, 0, -20});
+    EXPECT_EQ("6.463", Fixed3(moved));
+    EXPECT_EQ("0.066", Fixed3(moved / 98));
 }
 
 // The figures of a text report, each line of them as words: the chart's patches and grid
@@ -313,7 +344,7 @@ TEST_F(CheckRun, SwatchesShowMeasuredAndPredictedColoursWorstAtTheTop)
         const unsigned char* p = pixels + (static_cast<std::size_t>(y) * width + x) * 3;
         return std::vector<int>{p[0], p[1], p[2]};
     };
-    const std::vector<std::vector<double>> measured = {{29.5, 1.5, -20.5}, {12.5, 0, -10}, {17.5, 0, -30}};
+    const std::vector<std::vector<double>> measured = {{29.5, -0.004, -20.5}, {12.5, 0, -10}, {17.5, 0, -30}};
     const std::vector<std::vector<double>> predicted = {{37.5, 0, -20}, {12.5, 0, -10}, {17.5, 0, -30}};
     for (int row = 0; row < 3; ++row) {
         const int centre = 12 + row * 60 + 24;
@@ -328,7 +359,7 @@ TEST_F(CheckRun, SwatchesShowMeasuredAndPredictedColoursWorstAtTheTop)
     stbi_image_free(pixels);
     // The report went to its file, and says what the image shows.
     EXPECT_EQ("", r.out);
-    EXPECT_NE(std::string::npos, Read("report.txt").find("    20       40       60     29.50    1.50  -20.50"));
+    EXPECT_NE(std::string::npos, Read("report.txt").find("    20       40       60     29.50    0.00  -20.50"));
 }
 
 TEST_F(CheckRun, RefusesCommandLinesChartsAndOutputsWithAMessage)
