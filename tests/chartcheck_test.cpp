@@ -134,6 +134,34 @@ TEST(ChartCheck, HolesInTheGridAreSkippedNotPredicted)
     EXPECT_EQ(0u, c.nonmonotone);
 }
 
+TEST(ChartCheck, StepsWhereLightnessFallsAreCountedAndTheLargestKeptInGridOrder)
+{
+    // L* 50 everywhere but at three points: 7 lower at (2, 2, 2), 5 at (1, 1, 1), 1 at (0, 0, 2).
+    Chart chart = LinearChart(3, 10.0);
+    for (std::size_t p = 0; p < chart.rgb.size(); ++p)
+        chart.lab[p].c[0] = 50.0;
+    chart.lab[IndexOf(chart, Color3{{20, 20, 20}})].c[0] = 43.0;
+    chart.lab[IndexOf(chart, Color3{{10, 10, 10}})].c[0] = 45.0;
+    chart.lab[IndexOf(chart, Color3{{0, 0, 20}})].c[0] = 49.0;
+    const ChartCheck c = Check(chart);
+    EXPECT_EQ(7u, c.nonmonotone);
+    ASSERT_EQ(k_steepestDrops, c.steepestDrops.size());
+    const struct {
+        int from[3], axis;
+        double drop;
+    } want[] = {{{1, 2, 2}, 0, 7}, {{2, 1, 2}, 1, 7}, {{2, 2, 1}, 2, 7}, {{0, 1, 1}, 0, 5}, {{1, 0, 1}, 1, 5}};
+    for (std::size_t s = 0; s < k_steepestDrops; ++s) {
+        const LightnessStep& step = c.steepestDrops[s];
+        SCOPED_TRACE(s);
+        EXPECT_EQ(want[s].from[0], step.from[0]);
+        EXPECT_EQ(want[s].from[1], step.from[1]);
+        EXPECT_EQ(want[s].from[2], step.from[2]);
+        EXPECT_EQ(want[s].axis, step.axis);
+        EXPECT_EQ(50.0, step.lowerL);
+        EXPECT_EQ(50.0 - want[s].drop, step.upperL);
+    }
+}
+
 // A 5202-patch chart as the real ones are made: the 17-level grid, then 289 grays evenly
 // from 0 to 100 (the grid's 17 gray levels among them), with Lab linear in RGB.
 Chart Chart5202()
