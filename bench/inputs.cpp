@@ -38,6 +38,23 @@ std::string TargetText(std::size_t count)
     return text;
 }
 
+std::string OutOfGamutLabText(std::size_t count)
+{
+    std::mt19937 random(777);
+    std::uniform_real_distribution<double> l(-10.0, 110.0), ab(-128.0, 128.0);
+    std::string text;
+    char line[100];
+    for (std::size_t n = 0; n < count;) {
+        const double lightness = l(random), a = ab(random), b = ab(random);
+        if (lightness >= 0.0 && lightness <= 100.0 && std::fabs(a) <= 80.0 && std::fabs(b) <= 60.0)
+            continue;
+        std::snprintf(line, sizeof line, "%.4f %.4f %.4f\n", lightness, a, b);
+        text += line;
+        ++n;
+    }
+    return text;
+}
+
 bool WriteText(const std::string& path, const std::string& text)
 {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);

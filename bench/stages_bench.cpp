@@ -1,9 +1,13 @@
 // The stages of a conversion, each on its own: reading tables, detecting the grid and
 // averaging duplicates, interpolating, writing. Charts of 17^3, 33^3 and 65^3 patches;
 // 10^4, 10^5 and 10^6 targets. Inputs are written to a temporary directory first.
+// The inversion: in-gamut Lab values (the Lab of the targets) and out-of-gamut ones, through
+// the tree of cells and by scanning every cell.
 #include "derivedlab.h"
 #include "inputs.h"
+#include "inverse.h"
 #include "patchtables.h"
+#include "preprocess5202.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
@@ -160,6 +164,56 @@ void BM_Write(benchmark::State& state)
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * targets.size()));
 }
 
+// The chart's grid, built as chartlab builds it.
+MeasuredGrid ChartGrid(int n)
+{
+    Chart chart = ReadChart(n);
+    Preprocess5202Target(chart.rgb, chart.lab, nullptr);
+    MeasuredGrid grid;
+    grid.Build(chart.rgb, chart.lab, nullptr);
+    return grid;
+}
+
+Interpolation InterpolationArg(std::int64_t arg)
+{
+    return arg ? Interpolation::Tetrahedral : Interpolation::Trilinear;
+}
+
+// The Lab of `count` targets: every one in gamut.
+void BM_InvertInGamut(benchmark::State& state)
+{
+    const MeasuredGrid grid = ChartGrid(static_cast<int>(state.range(0)));
+    const Interpolation how = InterpolationArg(state.range(2));
+    std::vector<Color3> labs = ReadTargets(static_cast<std::size_t>(state.range(1)));
+    for (Color3& c : labs)
+        grid.Interpolate(c, how, &c);
+    GridInverse inverse;
+    inverse.Build(grid, how, state.range(3) ? InverseSearch::Scan : InverseSearch::Indexed);
+    InverseResult result;
+    for (auto _ : state)
+        for (const Color3& lab : labs)
+            benchmark::DoNotOptimize(inverse.Invert(lab, &result));
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * labs.size()));
+}
+
+// `count` Lab values outside the chart's gamut (OutOfGamutLabText).
+void BM_InvertOutOfGamut(benchmark::State& state)
+{
+    const MeasuredGrid grid = ChartGrid(static_cast<int>(state.range(0)));
+    const Interpolation how = InterpolationArg(state.range(2));
+    const std::string path = InputDir() + "/outlab" + std::to_string(state.range(1)) + ".txt";
+    WriteText(path, OutOfGamutLabText(static_cast<std::size_t>(state.range(1))));
+    std::vector<Color3> labs;
+    ReadTripletFileString(path, &labs, "LAB_L", "LAB_A", "LAB_B");
+    GridInverse inverse;
+    inverse.Build(grid, how, state.range(3) ? InverseSearch::Scan : InverseSearch::Indexed);
+    InverseResult result;
+    for (auto _ : state)
+        for (const Color3& lab : labs)
+            benchmark::DoNotOptimize(inverse.Invert(lab, &result));
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * labs.size()));
+}
+
 BENCHMARK(BM_ReadTargets)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadChart)->Arg(17)->Arg(33)->Arg(65)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GridAndDuplicates)->Arg(17)->Arg(33)->Arg(65)->Unit(benchmark::kMillisecond);
@@ -171,6 +225,21 @@ BENCHMARK(BM_Interpolate)
     ->Args({65, 10000})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Write)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+// Arguments: chart size, count, interpolation (0 trilinear, 1 tetrahedral), search (0 tree, 1 scan).
+BENCHMARK(BM_InvertInGamut)
+    ->ArgNames({"chart", "count", "tetra", "scan"})
+    ->Args({17, 1000000, 0, 0})
+    ->Args({17, 1000000, 1, 0})
+    ->Args({17, 10000, 0, 1})
+    ->Args({17, 10000, 1, 1})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InvertOutOfGamut)
+    ->ArgNames({"chart", "count", "tetra", "scan"})
+    ->Args({17, 10000, 0, 0})
+    ->Args({17, 10000, 1, 0})
+    ->Args({17, 1000, 0, 1})
+    ->Args({17, 1000, 1, 1})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

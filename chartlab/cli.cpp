@@ -3,7 +3,9 @@
 #include "colorcommon.h"
 #include "numbertext.h"
 #include "preprocess5202.h"
+#include "version.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -14,6 +16,7 @@
 #include <memory>
 #include <new>
 #include <utility>
+#include <vector>
 
 namespace chartlab {
 
@@ -120,6 +123,67 @@ bool ParseRange(const std::string& text, double* range)
         return false;
     *range = value;
     return true;
+}
+
+int ParseTableOptions(int argc, char** argv, const TableCommand& command, TableOptions* options)
+{
+    std::string interpolation = "trilinear", format = "plain", range = "none";
+    std::vector<std::string> extra;
+    ns_Argparser::Argparser parser(argc, argv, false);
+    auto* help = new ns_Argparser::ArgparserOptionHelp('h', "help", "prints this help message");
+    parser.AddOption(help);
+    parser.AddString('m', "measurements", &options->chart,
+                     "measured chart: RGB_R RGB_G RGB_B with LAB_L LAB_A LAB_B or XYZ_X XYZ_Y XYZ_Z", true);
+    parser.AddString(command.tableLetter, command.tableName, &options->table, command.tableHelp, false);
+    parser.AddString('o', "output", &options->output, "output file, - for standard output", false);
+    parser.AddString('i', "interpolation", &interpolation, "trilinear or tetrahedral", false);
+    parser.AddString('f', "format", &format, command.formatHelp, false);
+    parser.AddString('r', "range", &range, command.rangeHelp, false);
+    parser.AddArgNames(&extra, "");
+    parser.SetHelpString(command.helpText);
+    if (const int status = ProcessCommandLine(parser, *help); status >= 0)
+        return status;
+
+    if (!extra.empty()) {
+        Complain(argv[0], "unexpected argument '%s'", extra.front().c_str());
+        return k_exitUsage;
+    }
+    if (!ParseInterpolation(interpolation, &options->how)) {
+        Complain(argv[0], "unknown interpolation '%s': use trilinear or tetrahedral", interpolation.c_str());
+        return k_exitUsage;
+    }
+    if (!ParseOutputFormat(format, &options->format)) {
+        Complain(argv[0], "unknown format '%s': use plain or cgats", format.c_str());
+        return k_exitUsage;
+    }
+    if (!ParseRange(range, &options->range)) {
+        Complain(argv[0], "invalid range '%s': use a number above 0, or none", range.c_str());
+        return k_exitUsage;
+    }
+    return -1;
+}
+
+double TopOfAxes(const MeasuredGrid& grid)
+{
+    double top = grid.Axis(0).back();
+    for (int a = 1; a < 3; ++a)
+        top = std::max(top, grid.Axis(a).back());
+    return top;
+}
+
+void ComplainAboutEntry(const char* program, const char* what, const TripletTable& table, std::size_t index,
+                        const std::string& path, const char* problem)
+{
+    const Color3& v = table.patches[index];
+    const std::string id = table.sampleIds.empty() ? "" : " (sample id " + table.sampleIds[index] + ")";
+    Complain(program, "%s %s %s %s on line %zu of %s%s %s", what, FormatValue(v.c[0]).c_str(),
+             FormatValue(v.c[1]).c_str(), FormatValue(v.c[2]).c_str(), table.lines[index], DescribeInput(path).c_str(),
+             id.c_str(), problem);
+}
+
+std::string SampleId(const TripletTable& table, std::size_t index)
+{
+    return table.sampleIds.empty() ? std::to_string(index + 1) : table.sampleIds[index];
 }
 
 bool ReadChart(const char* program, const std::string& path, std::vector<Color3>* rgb, std::vector<Color3>* lab)
@@ -254,9 +318,60 @@ bool Output::Finish()
     return m_file.Commit();
 }
 
+void Output::Append(const std::string& text)
+{
+    char* p = Room(text.size());
+    std::memcpy(p, text.data(), text.size());
+    Advance(p + text.size());
+}
+
+void Output::AppendFixedLine(const double* values, std::size_t count, char separator)
+{
+    char* p = Room(count * (k_maxFixed6Chars + 1));
+    for (std::size_t v = 0; v < count; ++v) {
+        p = FormatFixed6(p, values[v]);
+        *p++ = v + 1 < count ? separator : '\n';
+    }
+    Advance(p);
+}
+
 std::string Output::Describe() const
 {
     return m_path == k_standardStream ? "standard output" : "'" + m_path + "'";
+}
+
+bool WriteOutput(const char* program, const std::string& path, const std::function<void(Output&)>& write)
+{
+    Output output(path);
+    if (!output.Open()) {
+        Complain(program, "cannot write %s", output.Describe().c_str());
+        return false;
+    }
+    write(output);
+    if (!output.Finish()) {
+        Complain(program, "cannot write %s", output.Describe().c_str());
+        return false;
+    }
+    return true;
+}
+
+void WriteCgatsTable(Output& output, const char* command, Interpolation how, const char* fields,
+                     const TripletTable& table, std::size_t count,
+                     const std::function<void(std::size_t row, double* values)>& row)
+{
+    const std::size_t rows = table.patches.size();
+    output.Append(std::string("CTI3\n\nDESCRIPTOR \"chartlab ") + command + ", " +
+                  (how == Interpolation::Trilinear ? "trilinear" : "tetrahedral") +
+                  "\"\nORIGINATOR \"chartlab " CHARTLAB_VERSION "\"\nCOLOR_REP \"RGB_LAB\"\n\nNUMBER_OF_FIELDS " +
+                  std::to_string(count + 1) + "\nBEGIN_DATA_FORMAT\nSAMPLE_ID " + fields +
+                  "\nEND_DATA_FORMAT\n\nNUMBER_OF_SETS " + std::to_string(rows) + "\nBEGIN_DATA\n");
+    std::vector<double> values(count);
+    for (std::size_t r = 0; r < rows; ++r) {
+        output.Append(SampleId(table, r) + ' ');
+        row(r, values.data());
+        output.AppendFixedLine(values.data(), count, ' ');
+    }
+    output.Append("END_DATA\n");
 }
 
 }  // namespace chartlab

@@ -12,6 +12,7 @@
 #include "patchtables.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,41 @@ bool ParseOutputFormat(const std::string& text, OutputFormat* format);
 
 // The -r value: "none" gives 0 (no scaling), otherwise a finite number above 0.
 bool ParseRange(const std::string& text, double* range);
+
+// The options of the commands that turn one table into another (convert, invert):
+//   -m CHART  [-TABLE_LETTER TABLE]  [-o OUTPUT]  [-i trilinear|tetrahedral]  [-f plain|cgats]  [-r RANGE]
+struct TableOptions {
+    std::string chart;
+    std::string table = k_standardStream;   // the input table, "-" for standard input
+    std::string output = k_standardStream;  // "-" for standard output
+    Interpolation how = Interpolation::Trilinear;
+    OutputFormat format = OutputFormat::Plain;
+    double range = 0.0;  // 0: device values in the chart's units
+};
+
+// What differs between those commands: the input table's option and the help texts.
+struct TableCommand {
+    char tableLetter;
+    const char* tableName;
+    const char* tableHelp;
+    const char* formatHelp;
+    const char* rangeHelp;
+    const char* helpText;  // the paragraph after the option list
+};
+
+// Parses the command line into `options`; -1 when accepted, otherwise the exit status.
+int ParseTableOptions(int argc, char** argv, const TableCommand& command, TableOptions* options);
+
+// The largest value of any axis of the grid: -r RANGE maps 0..RANGE onto 0..this.
+double TopOfAxes(const MeasuredGrid& grid);
+
+// The message about entry `index` of `table`, read from `path`:
+// "WHAT R G B on line N of 'path' (sample id ID) PROBLEM", the sample id only when it has one.
+void ComplainAboutEntry(const char* program, const char* what, const TripletTable& table, std::size_t index,
+                        const std::string& path, const char* problem);
+
+// Entry `index`'s sample id, or its number from 1 when the table has none.
+std::string SampleId(const TripletTable& table, std::size_t index);
 
 // Reads the chart at `path`: its RGB_R RGB_G RGB_B columns and its LAB_L LAB_A LAB_B columns,
 // or, when those cannot be read, its XYZ_X XYZ_Y XYZ_Z columns (0..100) as Lab against the
@@ -85,6 +121,11 @@ public:
     // "'path'", or "standard output".
     std::string Describe() const;
 
+    // Text at the end.
+    void Append(const std::string& text);
+    // "%lf" values separated by `separator`, then a line feed.
+    void AppendFixedLine(const double* values, std::size_t count, char separator);
+
 private:
     bool Flush();
 
@@ -94,5 +135,33 @@ private:
     std::size_t m_used = 0;
     bool m_ok = true;
 };
+
+// Opens `path` ("-": standard output), lets `write` fill it and finishes it; false after the
+// message "cannot write ...".
+bool WriteOutput(const char* program, const std::string& path, const std::function<void(Output&)>& write);
+
+// A CGATS table that Argyll's tools and Little CMS's IT8 reader read:
+//
+//   CTI3
+//
+//   DESCRIPTOR "chartlab COMMAND, INTERPOLATION"
+//   ORIGINATOR "chartlab VERSION"
+//   COLOR_REP "RGB_LAB"
+//
+//   NUMBER_OF_FIELDS n
+//   BEGIN_DATA_FORMAT
+//   SAMPLE_ID FIELDS...
+//   END_DATA_FORMAT
+//
+//   NUMBER_OF_SETS rows
+//   BEGIN_DATA
+//   ID VALUE...            ("%lf" values)
+//   END_DATA
+//
+// `fields` names the columns after SAMPLE_ID, separated by spaces; row r is the sample id of
+// entry r of `table` and the `count` values row(r) fills in.
+void WriteCgatsTable(Output& output, const char* command, Interpolation how, const char* fields,
+                     const TripletTable& table, std::size_t count,
+                     const std::function<void(std::size_t row, double* values)>& row);
 
 }  // namespace chartlab

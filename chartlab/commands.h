@@ -17,6 +17,8 @@ struct Command {
 };
 
 int RunConvert(int argc, char** argv);
+int RunInvert(int argc, char** argv);
+int RunProfile(int argc, char** argv);
 int RunCheck(int argc, char** argv);
 
 // The whole program: returns its exit status.

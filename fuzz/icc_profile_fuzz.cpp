@@ -1,7 +1,8 @@
 // The whole-profile reader on any bytes: once as they are, and once with the header's size
 // field set to the input's length, so that mutations reach the tags. Invariants: a profile
-// that reads writes out, reads back with the same tags in the same order, and writes out to
-// the same bytes again; both profile edits leave a profile that still writes out and reads
+// that reads writes out, at most four times its size (the table and each distinct element at
+// most once in each of its two forms, decoded and opaque, with padding), reads back with the
+// same tags in the same order, and writes out to the same bytes again; both profile edits leave a profile that still writes out and reads
 // back, the copyright edit with its copyright tag in place.
 #include "fuzzutil.h"
 #include "icc.h"
@@ -18,6 +19,7 @@ void CheckProfile(const std::uint8_t* data, std::size_t size)
         return;
     std::vector<unsigned char> first;
     FUZZ_CHECK(profile->WriteToMemory(first));
+    FUZZ_CHECK(first.size() <= 4 * size);
     std::unique_ptr<ICC_CPP_Profile> back(ICC_CPP_Profile::ReadFromMemory(first.data(), first.size()));
     FUZZ_CHECK(back != nullptr);
     const std::vector<ICC_CPP_Tag*>& tags = profile->GetTags();

@@ -4,12 +4,14 @@
 // sRGB profile the bundled chart was simulated through; the CGATS output is read back by the
 // project's CGATS reader and by Little CMS.
 #include "cgats.h"
+#include "colorcommon.h"
 #include "testutil.h"
 
 #include <cmath>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <lcms2.h>
+#include <random>
 #include <sstream>
 
 namespace {
@@ -41,7 +43,26 @@ const std::string k_programUsage =
     "\n"
     "commands:\n"
     "  convert  derives the Lab value of each target device RGB from a measured chart\n"
+    "  invert   finds the device RGB that gives each wanted Lab value in a measured chart\n"
+    "  profile  makes an ICC profile whose tables hold the measured chart\n"
     "  check    reports how far a measured chart can be trusted\n";
+const std::string k_invertUsage =
+    "usage: chartlab invert [-h] -m string [-l string] [-o string] [-i string] [-f string] [-r string] \n"
+    "  -h/--help           :  prints this help message\n"
+    "  -m/--measurements   :  measured chart: RGB_R RGB_G RGB_B with LAB_L LAB_A LAB_B or XYZ_X XYZ_Y XYZ_Z "
+    "(required)\n"
+    "  -l/--lab            :  wanted Lab values, - for standard input (default: -)\n"
+    "  -o/--output         :  output file, - for standard output (default: -)\n"
+    "  -i/--interpolation  :  trilinear or tetrahedral (default: trilinear)\n"
+    "  -f/--format         :  plain (R G B dE76 lines) or cgats (default: plain)\n"
+    "  -r/--range          :  RGB written from 0 to RANGE, scaled from the chart's range (default: none)\n"
+    "\n"
+    "Writes one line per wanted Lab value, in order: the device RGB that gives it under the\n"
+    "chart's interpolation, and the CIE76 distance from the wanted value to the Lab that RGB\n"
+    "gives: 0 inside the chart's gamut; outside it, the RGB is that of the nearest Lab the chart\n"
+    "reaches. Exit status: 0 when every value was inverted, 1 when the command line was\n"
+    "refused, 2 when the inversion failed (the message on standard error says why; the output\n"
+    "is then left untouched).\n";
 
 // The numbers of a text, in order.
 std::vector<double> Numbers(const std::string& text)
@@ -121,6 +142,11 @@ TEST_F(ChartlabRun, ListsExplainsAndRefusesCommands)
         {{"convert", "-m", "c", "-i", "cubic"}, 1, "",
          "chartlab convert: unknown interpolation 'cubic': use trilinear or tetrahedral\n"},
         {{"convert", "-m", "c", "--format", "CGATS"}, 1, "", "chartlab convert: unknown format 'CGATS': use plain or cgats\n"},
+        {{"invert", "--help"}, 0, k_invertUsage, ""},
+        {{"invert"}, 1, "", "Option -m/--measurements is required.\n" + k_invertUsage},
+        {{"invert", "-m", "c", "-t", "x"}, 1, "", "Invalid -t: no such option\n\n" + k_invertUsage},
+        {{"invert", "-m", "c", "-i", "linear"}, 1, "",
+         "chartlab invert: unknown interpolation 'linear': use trilinear or tetrahedral\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -164,12 +190,20 @@ TEST_F(ChartlabRun, TrilinearPlainOutputIsRgb2labsOut)
         EXPECT_EQ("", r.out);
         EXPECT_TRUE(out == Read("result.txt"));
     }
-    // Through pipes.
-    const auto r = testutil::Run("/bin/sh", {"-c", "cat \"$1\" | \"$2\" convert -m \"$3\" -t - | cat", "sh",
-                                             Data("targets1000.txt"), CHARTLAB_EXE, Data("chart17-srgb.ti3")},
-                                 m_dir.path());
-    EXPECT_EQ(0, r.status);
-    EXPECT_TRUE(ReadFile(Data("chart17-srgb.out")) == r.out);
+    // Through pipes, and into a file: an output of several buffer blocks.
+    std::string many;
+    for (int copy = 0; copy < 40; ++copy)
+        many += ReadFile(Data("targets1000.txt"));
+    Write("many.txt", many);
+    Write("chart.ti3", ReadFile(Data("chart17-srgb.ti3")));
+    ASSERT_EQ(0, testutil::RunTool({"-m", "chart.ti3", "-t", "many.txt"}, m_dir.path()).status);
+    const auto piped = testutil::Run("/bin/sh", {"-c", "cat many.txt | \"$1\" convert -m chart.ti3 -t - | cat", "sh",
+                                                 CHARTLAB_EXE},
+                                     m_dir.path());
+    EXPECT_EQ(0, piped.status);
+    EXPECT_TRUE(Read("out") == piped.out);
+    EXPECT_EQ(0, Run({"convert", "-m", "chart.ti3", "-t", "many.txt", "-o", "many.out"}).status);
+    EXPECT_TRUE(Read("out") == Read("many.out"));
 }
 
 // On an evenly spaced grid, minima and maxima of two components are linear inside each
@@ -432,6 +466,205 @@ TEST_F(ChartlabRun, FailuresSayWhyAndWriteNothing)
     // No temporary file was left anywhere.
     for (const auto& entry : std::filesystem::recursive_directory_iterator(m_dir.path()))
         EXPECT_EQ(std::string::npos, entry.path().string().find(".tmp-")) << entry.path();
+}
+
+// A chart whose Lab is RGB moved by (0, -50, -50): its gamut is the box L 0..100, a and b
+// -50..50, so the nearest reachable colour of any Lab is known.
+std::string BoxChart()
+{
+    std::vector<std::vector<double>> rows;
+    for (const auto& rgb : GridRgb(3))
+        rows.push_back({rgb[0], rgb[1], rgb[2], rgb[0], rgb[1] - 50, rgb[2] - 50});
+    return ColumnTable("RGB_R RGB_G RGB_B LAB_L LAB_A LAB_B", rows);
+}
+
+// Lab values that the chart reaches come back as RGB that converts to them again (to 1e-4
+// from the printed six decimals) at distance 0; on the bundled charts, a chart measured with
+// noise and repeats, and one with unevenly spaced axis values; both interpolations.
+TEST_F(ChartlabRun, InvertedLabConvertsBackToItself)
+{
+    std::mt19937 random(4);
+    std::normal_distribution<double> noise(0.0, 0.3);
+    const auto display = [](double r, double g, double b) {
+        const double rgb[3] = {r / 100, g / 100, b / 100};
+        double lab[3];
+        srgb_to_lab_d50(rgb, lab);
+        return std::vector<double>{lab[0], lab[1], lab[2]};
+    };
+    std::vector<std::vector<double>> noisy, uneven;
+    for (const auto& rgb : GridRgb(6))
+        for (int repeat = 0; repeat < (rgb[0] == rgb[1] ? 3 : 1); ++repeat) {
+            std::vector<double> row = rgb;
+            for (double v : display(rgb[0], rgb[1], rgb[2]))
+                row.push_back(v + noise(random));
+            noisy.push_back(row);
+        }
+    const double axis[] = {0, 2, 9, 30, 31, 64, 100};
+    for (double r : axis)
+        for (double g : axis)
+            for (double b : axis) {
+                std::vector<double> row = {r, g, b};
+                for (double v : display(r, g, b))
+                    row.push_back(v);
+                uneven.push_back(row);
+            }
+    Write("noisy.ti3", ColumnTable("RGB_R RGB_G RGB_B LAB_L LAB_A LAB_B", noisy));
+    Write("uneven.ti3", ColumnTable("RGB_R RGB_G RGB_B LAB_L LAB_A LAB_B", uneven));
+    for (const std::string& chart : {Data("chart17-srgb.ti3"), Data("chart5202-clayrgb.ti3"), File("noisy.ti3"),
+                                    File("uneven.ti3")})
+        for (const char* how : {"trilinear", "tetrahedral"}) {
+            SCOPED_TRACE(chart + " " + how);
+            const auto labs = Run({"convert", "-m", chart, "-t", Data("targets1000.txt"), "-i", how, "-o", "lab.txt"});
+            ASSERT_EQ(0, labs.status);
+            // The wanted values from standard input, the answer to a file.
+            const auto inverted = Run({"invert", "-m", chart, "-i", how, "-o", "rgb.txt"}, File("lab.txt"));
+            ASSERT_EQ(0, inverted.status);
+            EXPECT_EQ("", inverted.out);
+            const std::vector<double> rgbDistance = Numbers(Read("rgb.txt"));
+            ASSERT_EQ(4000u, rgbDistance.size());
+            std::string rgb;
+            for (std::size_t v = 0; v < 1000; ++v) {
+                EXPECT_EQ(0.0, rgbDistance[4 * v + 3]) << "value " << v;
+                for (int c = 0; c < 3; ++c)
+                    rgb += std::to_string(rgbDistance[4 * v + c]) + (c < 2 ? " " : "\n");
+            }
+            EXPECT_EQ(std::string::npos, Read("rgb.txt").find("-0.000000"));
+            Write("rgb-only.txt", rgb);
+            const auto again = Run({"convert", "-m", chart, "-t", "rgb-only.txt", "-i", how});
+            ASSERT_EQ(0, again.status);
+            const std::vector<double> want = Numbers(Read("lab.txt")), got = Numbers(again.out);
+            ASSERT_EQ(want.size(), got.size());
+            for (std::size_t i = 0; i < want.size(); ++i)
+                EXPECT_NEAR(want[i], got[i], 1e-4) << "value " << i / 3;
+        }
+}
+
+// Known answers on a chart whose gamut is a box: inside, the RGB that reaches the value;
+// outside, the RGB of the nearest point of the box and the distance to it. Plain and CGATS,
+// with -r.
+TEST_F(ChartlabRun, InvertWritesTheRgbAndItsDistance)
+{
+    Write("box.ti3", BoxChart());
+    Write("labs.ti3", "CTI3\nSAMPLE_ID LAB_L LAB_A LAB_B\nBEGIN_DATA\nin 50 10 -20\nout 110 0 60\n"
+                      "corner -3 -54 62\nEND_DATA\n");
+    for (const char* how : {"trilinear", "tetrahedral"}) {
+        SCOPED_TRACE(how);
+        auto r = Run({"invert", "-m", "box.ti3", "-l", "labs.ti3", "-i", how});
+        EXPECT_EQ(0, r.status);
+        EXPECT_EQ("50.000000\t60.000000\t30.000000\t0.000000\n"
+                  "100.000000\t50.000000\t100.000000\t14.142136\n"
+                  "0.000000\t0.000000\t100.000000\t13.000000\n",
+                  r.out);
+        EXPECT_EQ("Appears to be a 3 x 3 x 3 grid.\n", r.err);
+        r = Run({"invert", "-m", "box.ti3", "-l", "labs.ti3", "-i", how, "-f", "cgats", "-r", "255"});
+        EXPECT_EQ(0, r.status);
+        EXPECT_EQ("CTI3\n\nDESCRIPTOR \"chartlab invert, " + std::string(how) +
+                      "\"\nORIGINATOR \"chartlab 0.1.0\"\nCOLOR_REP \"RGB_LAB\"\n\nNUMBER_OF_FIELDS 8\n"
+                      "BEGIN_DATA_FORMAT\nSAMPLE_ID LAB_L LAB_A LAB_B RGB_R RGB_G RGB_B DE76\nEND_DATA_FORMAT\n\n"
+                      "NUMBER_OF_SETS 3\nBEGIN_DATA\n"
+                      "in 50.000000 10.000000 -20.000000 127.500000 153.000000 76.500000 0.000000\n"
+                      "out 110.000000 0.000000 60.000000 255.000000 127.500000 255.000000 14.142136\n"
+                      "corner -3.000000 -54.000000 62.000000 0.000000 0.000000 255.000000 13.000000\n"
+                      "END_DATA\n",
+                  r.out);
+    }
+}
+
+// The CGATS output on the bundled chart, read back by the project's reader and by Little CMS,
+// holds the plain output's numbers after the wanted Lab.
+TEST_F(ChartlabRun, InvertCgatsOutputIsReadByBothReaders)
+{
+    const std::string chart = Data("chart17-srgb.ti3");
+    ASSERT_EQ(0, Run({"convert", "-m", chart, "-t", Data("targets1000.txt"), "-o", "lab.txt"}).status);
+    // Every fourth value pushed out of the gamut, above the white.
+    std::vector<double> labs = Numbers(Read("lab.txt"));
+    std::string text;
+    for (std::size_t v = 0; v < 1000; ++v) {
+        if (v % 4 == 0)
+            labs[3 * v] = 104.0;
+        char line[100];
+        std::snprintf(line, sizeof line, "%f %f %f\n", labs[3 * v], labs[3 * v + 1], labs[3 * v + 2]);
+        text += line;
+    }
+    Write("wanted.txt", text);
+    labs = Numbers(text);
+    const std::vector<double> plain = Numbers(Run({"invert", "-m", chart, "-l", "wanted.txt"}).out);
+    ASSERT_EQ(4000u, plain.size());
+    ASSERT_EQ(0, Run({"invert", "-m", chart, "-l", "wanted.txt", "-f", "cgats", "-o", "out.ti3"}).status);
+    CGATS ours;
+    ASSERT_EQ(1, ReadCGATS(File("out.ti3").c_str(), &ours, 0));
+    ASSERT_EQ(1000u, ours.rows.size());
+    cmsHANDLE it8 = cmsIT8LoadFromFile(nullptr, File("out.ti3").c_str());
+    ASSERT_NE(nullptr, it8);
+    int outside = 0;
+    for (int v = 0; v < 1000; ++v) {
+        SCOPED_TRACE(v);
+        outside += plain[4 * v + 3] > 0.0;
+        for (int c = 0; c < 7; ++c) {
+            const double want = c < 3 ? labs[3 * v + c] : plain[4 * v + c - 3];
+            EXPECT_EQ(want, ours.rows[v][c]);
+            EXPECT_NEAR(want, cmsIT8GetDataRowColDbl(it8, v, 1 + c), 1e-12);
+        }
+    }
+    EXPECT_NEAR(plain[4 * 999 + 3], cmsIT8GetDataDbl(it8, "1000", "DE76"), 1e-12);
+    cmsIT8Free(it8);
+    EXPECT_EQ(250, outside);
+}
+
+// Each failure: exit 2, one message naming the cause, nothing on standard output and an
+// earlier output file left as it was.
+TEST_F(ChartlabRun, InvertFailuresSayWhyAndWriteNothing)
+{
+    std::string holed = "0 0 0\n";
+    for (const auto& rgb : GridRgb(3))
+        if (rgb[0] != 50 || rgb[1] != 50 || rgb[2] != 50)
+            holed += std::to_string(rgb[0]) + " " + std::to_string(rgb[1]) + " " + std::to_string(rgb[2]) + "\n";
+    Write("holed.txt", holed);
+    Write("nanlab.ti3", "x\nSAMPLE_ID RGB_R RGB_G RGB_B LAB_L LAB_A LAB_B\nBEGIN_DATA\n1 0 0 0 0 0 0\n"
+                        "2 0 0 1 1 1 1\n3 0 1 0 1 1 1\n4 0 1 1 1 1 1\n5 1 0 0 1 1 1\n6 1 0 1 1 1 1\n"
+                        "7 1 1 0 1 1 1\n8 1 1 1 nan 1 1\nEND_DATA\n");
+    Write("box.ti3", BoxChart());
+    Write("ids.ti3", "CTI3\nSAMPLE_ID LAB_L LAB_A LAB_B\nBEGIN_DATA\nA1 50 0 0\nA2 50 inf 0\nEND_DATA\n");
+    Write("plain.txt", "50 0 0\n\n");
+    Write("rgb.ti3", "CTI3\nSAMPLE_ID RGB_R RGB_G RGB_B\nBEGIN_DATA\n1 0 0 0\nEND_DATA\n");
+    Write("nan.txt", "50 0 0\n60 1 -nan\n");
+    const std::string three = "Appears to be a 3 x 3 x 3 grid.\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string input, err;
+    };
+    const std::vector<Case> cases = {
+        {{"-m", "holed.txt"}, "plain.txt",
+         three + "chartlab invert: 'holed.txt' has no grid cell whose eight corners all have a finite measured Lab "
+                 "value\n"},
+        {{"-m", "nanlab.ti3", "-l", "plain.txt"}, "",
+         "Appears to be a 2 x 2 x 2 grid.\nchartlab invert: 'nanlab.ti3' has no grid cell whose eight corners all "
+         "have a finite measured Lab value\n"},
+        {{"-m", "box.ti3", "-l", "ids.ti3"}, "",
+         three + "chartlab invert: Lab 50 inf 0 on line 5 of 'ids.ti3' (sample id A2) has a NaN or infinite "
+                 "component\n"},
+        {{"-m", "box.ti3", "-i", "tetrahedral"}, "nan.txt",
+         three + "chartlab invert: Lab 60 1 -nan on line 2 of standard input has a NaN or infinite component\n"},
+        {{"-m", "box.ti3", "-l", "missing.txt"}, "",
+         three + "chartlab invert: cannot open 'missing.txt': No such file or directory\n"},
+        {{"-m", "box.ti3", "-l", "rgb.ti3"}, "", three + "chartlab invert: cannot read LAB_L LAB_A LAB_B from 'rgb.ti3'\n"},
+        {{"-m", "box.ti3"}, "/dev/null", three + "chartlab invert: cannot read LAB_L LAB_A LAB_B from standard input\n"},
+        {{"-m", "missing.ti3"}, "plain.txt", "chartlab invert: cannot open 'missing.ti3': No such file or directory\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        Write("out.txt", "earlier\n");
+        std::vector<std::string> args = {"invert", "-o", "out.txt"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto r = Run(args, c.input.empty() ? "/dev/null" : File(c.input));
+        EXPECT_EQ(2, r.status);
+        EXPECT_EQ("", r.out);
+        EXPECT_EQ(c.err, r.err);
+        EXPECT_EQ("earlier\n", Read("out.txt"));
+    }
+    const auto r = Run({"invert", "-m", "box.ti3", "-l", "plain.txt", "-o", "dir/none/out.txt"});
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ(three + "chartlab invert: cannot write 'dir/none/out.txt'\n", r.err);
 }
 
 }  // namespace

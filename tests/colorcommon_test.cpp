@@ -246,13 +246,15 @@ TEST(ColorWorkingSpace, SRGBOutsideStaysFiniteAndClips)
     EXPECT_EQ(rgb[1], green);
     EXPECT_EQ(rgb[2], 0.0);
 
+    // A fourth element after each triple shows that nothing beyond it is touched.
     const double inf = HUGE_VAL, nan = std::nan("");
-    const double in[2][3] = {{1.5, nan, 0.25}, {inf, -inf, 1.0}};
-    const double expected[2][3] = {{1.0, 0.0, 0.25}, {1.0, 0.0, 1.0}};
+    const double in[2][4] = {{1.5, nan, 0.25, 5.0}, {inf, -inf, 1.0, -5.0}};
+    const double expected[2][4] = {{1.0, 0.0, 0.25, 7.0}, {1.0, 0.0, 1.0, 7.0}};
     for (int i = 0; i < 2; ++i) {
-        clip_rgb_3(in[i], rgb);
-        for (int c = 0; c < 3; ++c)
-            EXPECT_EQ(rgb[c], expected[i][c]) << i << " component " << c;
+        double out[4] = {0, 0, 0, 7.0};
+        clip_rgb_3(in[i], out);
+        for (int c = 0; c < 4; ++c)
+            EXPECT_EQ(out[c], expected[i][c]) << i << " component " << c;
     }
 }
 

@@ -18,10 +18,9 @@
 // - CIEDE2000: both sides work in double on the same float inputs, so the one single-precision
 //   step is ours returning a float: half an ulp, FLT_EPSILON/2 of the result. The two double
 //   computations differ by a few ulps of their intermediates (hues up to 360, chromas up to
-//   about 212, whose differences cancel for close pairs): at most 1.7e-13 in this sample, so
-//   1e-9 absolute covers it with a wide margin. lcms2 treats hues up to 180.000001 degrees apart as 180 and gives a
-//   neutral colour (a = b = 0) half the other's hue as the mean rather than the whole; the
-//   table pairs 7 and 8 cover the neutral case, and no random float pair falls on either.
+//   about 212, whose differences cancel for close pairs): at most 1.5e-13 in this sample, so
+//   1e-9 absolute covers it with a wide margin. lcms2 takes hues up to 180.000001 degrees
+//   apart as 180, exact ties included; no pair of the sample lies strictly inside that band.
 #include "icc.h"
 
 #include <gtest/gtest.h>
@@ -154,14 +153,18 @@ TEST(ColourDifference2000, MatchesLcms)
     std::mt19937 gen(2000);
     std::uniform_real_distribution<float> l(0, 100), ab(-150, 150), small(-3, 3);
     for (int i = 0; i < 10000; ++i) {
-        const Vec3 first(l(gen), ab(gen), ab(gen));
-        // Pairs far apart, close together, and of exactly opposite hue: the 180-degree tie,
-        // which takes the mean hue without the wrap.
+        Vec3 first(l(gen), ab(gen), ab(gen));
+        if (i % 5 == 4)
+            first.v[2] = 0.0f;
+        // Pairs far apart, close together, of exactly opposite hue (the 180-degree tie, which
+        // takes the mean hue without the wrap), mirrored in the a axis at twice the chroma
+        // (hues that add up to 360, whose mean wraps to 0), and opposite on the a axis.
+        const float* f = first.v;
         const Vec3 second =
-            i % 3 == 0   ? Vec3(l(gen), ab(gen), ab(gen))
-            : i % 3 == 1 ? Vec3(first.v[0] + small(gen), first.v[1] + small(gen),
-                                first.v[2] + small(gen))
-                         : Vec3(l(gen), -first.v[1], -first.v[2]);
+            i % 5 == 0   ? Vec3(l(gen), ab(gen), ab(gen))
+            : i % 5 == 1 ? Vec3(f[0] + small(gen), f[1] + small(gen), f[2] + small(gen))
+            : i % 5 == 3 ? Vec3(l(gen), 2 * f[1], -2 * f[2])
+                         : Vec3(l(gen), -f[1], -f[2]);
         const cmsCIELab a = {first.v[0], first.v[1], first.v[2]};
         const cmsCIELab b = {second.v[0], second.v[1], second.v[2]};
         const double de = cmsCIE2000DeltaE(&a, &b, 1.0, 1.0, 1.0);

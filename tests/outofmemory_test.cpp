@@ -1,5 +1,6 @@
 // Running out of memory, one failed allocation at a time: this program replaces operator new
-// so that a chosen allocation throws std::bad_alloc, and every allocation of an operation is
+// (all the unaligned forms, so that the sanitizers see matching pairs) so that a chosen
+// allocation throws std::bad_alloc (or gives null, for the nothrow forms), and every allocation of an operation is
 // made to fail in turn. No exception may leave the ICC module, and rgb2lab names the stage
 // that ran out of memory in one "Error:" line and exits with status 2.
 #include "driver.h"
@@ -65,6 +66,24 @@ void* operator new(std::size_t size)
 void* operator new[](std::size_t size)
 {
     return Allocate(size);
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return Allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return Allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 void operator delete(void* p) noexcept

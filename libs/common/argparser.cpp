@@ -320,8 +320,10 @@ void Argparser::AddString(char shortName, const char* longName, std::string* tar
 
 void Argparser::AddOption(ArgparserOption* option)
 {
-    if (option)
-        m_options.emplace_back(option);
+    // Owned before the list grows: an allocation failure there must not leak the option.
+    std::unique_ptr<ArgparserOption> owned(option);
+    if (owned)
+        m_options.push_back(std::move(owned));
 }
 
 void Argparser::AddArgNames(std::vector<std::string>* names, const char* usageText)

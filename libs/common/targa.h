@@ -13,8 +13,11 @@
 //
 // A pixel of 3 or 4 components is blue, green, red (, alpha) in the file and red, green,
 // blue (, alpha) in memory. Rows stay in file order: the descriptor's origin bits are not
-// interpreted, so the first row of the file is row 0 in memory. Bytes after the pixel data
-// (such as a footer) are ignored.
+// interpreted, so the first row of the file is row 0 in memory. A bottom-left file, the common
+// kind, is therefore upside down in memory compared with what viewers show, and as the writer
+// writes descriptor 0 (bottom-left), a top-left file is written back as bottom-left. Stored
+// files rely on this order, so it stays. Bytes after the pixel data (such as a footer) are
+// ignored.
 #pragma once
 
 #include "image.h"
