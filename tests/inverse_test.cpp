@@ -153,7 +153,7 @@ TEST(GridInverse, BundledChartsRoundTrip)
     }
 }
 
-// The least distance from `lab` to the Lab values on the grid's outer faces: a 100 x 100
+// The least distance from `lab` to the Lab values on the grid's outer faces: a 60 x 60
 // lattice on every face, then twice a finer lattice around the four best points.
 double SurfaceBruteForce(const MeasuredGrid& grid, Interpolation how, const Color3& lab)
 {
@@ -169,7 +169,7 @@ double SurfaceBruteForce(const MeasuredGrid& grid, Interpolation how, const Colo
         return DeltaE76(out, lab);
     };
     std::vector<Sample> samples;
-    const int n = 100;
+    const int n = 60;
     double step = (hi - lo) / n;
     for (int axis = 0; axis < 3; ++axis)
         for (double side : {lo, hi})
@@ -180,10 +180,10 @@ double SurfaceBruteForce(const MeasuredGrid& grid, Interpolation how, const Colo
         std::partial_sort(samples.begin(), samples.begin() + 4, samples.end(),
                           [](const Sample& a, const Sample& b) { return a.d < b.d; });
         std::vector<Sample> finer(samples.begin(), samples.begin() + 4);
-        const double fine = 2.0 * step / 50;
+        const double fine = 2.0 * step / 40;
         for (int s = 0; s < 4; ++s)
-            for (int i = 0; i <= 50; ++i)
-                for (int j = 0; j <= 50; ++j) {
+            for (int i = 0; i <= 40; ++i)
+                for (int j = 0; j <= 40; ++j) {
                     const Sample& c = finer[static_cast<std::size_t>(s)];
                     const double p = c.p - step + i * fine, q = c.q - step + j * fine;
                     finer.push_back({at(c.axis, c.side, p, q), c.axis, c.side, p, q});
@@ -404,7 +404,7 @@ TEST(GridInverse, LargeGridsAreIndexedInBlocks)
         GridInverse inverse, scan;
         ASSERT_TRUE(inverse.Build(grid, how));
         ASSERT_TRUE(scan.Build(grid, how, InverseSearch::Scan));
-        for (int t = 0; t < 60; ++t) {
+        for (int t = 0; t < 30; ++t) {
             const Color3 rgb = RandomRgb(grid, random);
             Color3 lab;
             ASSERT_EQ(GridLookup::Ok, grid.Interpolate(rgb, how, &lab));
