@@ -1,13 +1,14 @@
 # rgb2lab_find_test_dependencies(ASKED_FOR): looks for the tests' own dependencies, GoogleTest
 # and GoogleMock, Little CMS 2 (a reference engine for the colour and ICC tests, through
-# pkg-config) and stb's image headers, and sets RGB2LAB_BUILD_TESTS. When the tests were asked
+# pkg-config), stb's image headers and Python 3 (whose json module reads chartlab's JSON
+# report in the end-to-end tests), and sets RGB2LAB_BUILD_TESTS. When the tests were asked
 # for (ASKED_FOR: BUILD_TESTING given on the command line, by a preset or by an earlier
 # configure) a missing one stops the configure; otherwise the tests are left out with a
 # warning, so that a machine with only a compiler and CMake still builds and installs. Either
 # message names the Debian packages to install.
 #
 # The targets GTest::gtest, GTest::gtest_main, GTest::gmock and PkgConfig::LCMS2 and the cache
-# variable STB_INCLUDE_DIR are what the tests use.
+# variables STB_INCLUDE_DIR and PYTHON3_EXE are what the tests use.
 function(rgb2lab_find_test_dependencies asked_for)
   set(what "")
   set(packages "")
@@ -35,6 +36,11 @@ function(rgb2lab_find_test_dependencies asked_for)
   if(NOT STB_INCLUDE_DIR)
     list(APPEND what "stb")
     list(APPEND packages libstb-dev)
+  endif()
+  find_program(PYTHON3_EXE python3)
+  if(NOT PYTHON3_EXE)
+    list(APPEND what "Python 3")
+    list(APPEND packages python3)
   endif()
 
   if(NOT packages)

@@ -44,7 +44,8 @@ const std::string k_programUsage =
     "commands:\n"
     "  convert  derives the Lab value of each target device RGB from a measured chart\n"
     "  invert   finds the device RGB that gives each wanted Lab value in a measured chart\n"
-    "  profile  makes an ICC profile whose tables hold the measured chart\n";
+    "  profile  makes an ICC profile whose tables hold the measured chart\n"
+    "  check    reports how far a measured chart can be trusted\n";
 const std::string k_invertUsage =
     "usage: chartlab invert [-h] -m string [-l string] [-o string] [-i string] [-f string] [-r string] \n"
     "  -h/--help           :  prints this help message\n"
