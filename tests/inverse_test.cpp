@@ -351,12 +351,12 @@ TEST(GridInverse, RefusesWhatItCannotInvert)
 
 // A chart whose Lab lies in one plane (b is 0 everywhere): every tetrahedron is flat and the
 // trilinear Jacobian singular, yet every value the chart reaches comes back. When B changes
-// nothing, each value is reached along a whole line of B: the answer lies in the lowest cell
-// along B, the first in grid order.
+// nothing (and L is one value, so that every cell's box is flat), each value is reached along
+// a whole line of B: the answer lies in the lowest cell along B, the first in grid order.
 TEST(GridInverse, FlatChartsStillComeBack)
 {
     const MeasuredGrid blind = Build(MakeChart(EvenAxis(3, 100.0), [](const Color3& c) {
-        return Color3{{c.c[0], c.c[1] - 0.2 * c.c[0], 0.0}};
+        return Color3{{50.0, c.c[0], c.c[1] - 0.2 * c.c[0]}};
     }));
     for (Interpolation how : k_both) {
         GridInverse inverse;
@@ -364,7 +364,7 @@ TEST(GridInverse, FlatChartsStillComeBack)
         for (int t = 0; t < 50; ++t) {
             const Color3 rgb{{t * 2.0, (t * 37) % 101 * 1.0, 0.0}};
             InverseResult result;
-            ASSERT_TRUE(inverse.Invert(Color3{{rgb.c[0], rgb.c[1] - 0.2 * rgb.c[0], 0.0}}, &result));
+            ASSERT_TRUE(inverse.Invert(Color3{{50.0, rgb.c[0], rgb.c[1] - 0.2 * rgb.c[0]}}, &result));
             EXPECT_TRUE(result.inGamut) << Name(how);
             EXPECT_NEAR(rgb.c[0], result.rgb.c[0], 1e-9) << Name(how);
             EXPECT_NEAR(rgb.c[1], result.rgb.c[1], 1e-9) << Name(how);
