@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace chartlab {
@@ -185,7 +186,7 @@ std::string SampleId(const TripletTable& table, std::size_t index)
     return table.sampleIds.empty() ? std::to_string(index + 1) : table.sampleIds[index];
 }
 
-bool LoadChart(const char* program, const std::string& path, MeasuredGrid* grid)
+bool ReadChart(const char* program, const std::string& path, std::vector<Color3>* rgb, std::vector<Color3>* lab)
 {
     if (std::FILE* probe = std::fopen(path.c_str(), "r")) {
         std::fclose(probe);
@@ -193,25 +194,36 @@ bool LoadChart(const char* program, const std::string& path, MeasuredGrid* grid)
         Complain(program, "cannot open '%s': %s", path.c_str(), std::strerror(errno));
         return false;
     }
-    std::vector<Color3> rgb, lab;
-    if (!ReadColumns(path, k_rgbNames, &rgb)) {
+    if (!ReadColumns(path, k_rgbNames, rgb)) {
         Complain(program, "cannot read RGB_R RGB_G RGB_B from '%s'", path.c_str());
         return false;
     }
-    if (!ReadColumns(path, k_labNames, &lab)) {
-        if (!ReadColumns(path, k_xyzNames, &lab)) {
+    if (!ReadColumns(path, k_labNames, lab)) {
+        if (!ReadColumns(path, k_xyzNames, lab)) {
             Complain(program, "cannot read LAB_L LAB_A LAB_B or XYZ_X XYZ_Y XYZ_Z from '%s'", path.c_str());
             return false;
         }
-        for (Color3& c : lab) {
+        for (Color3& c : *lab) {
             const Color3 xyz = c;
             xyz_to_lab(xyz.c, k_d50White100, c.c);
         }
     }
-    if (rgb.empty()) {
+    if (rgb->empty()) {
         Complain(program, "'%s' holds no patches", path.c_str());
         return false;
     }
+    return true;
+}
+
+bool LoadChart(const char* program, const std::string& path, MeasuredGrid* grid)
+{
+    std::vector<Color3> rgb, lab;
+    return ReadChart(program, path, &rgb, &lab) && BuildChartGrid(program, path, std::move(rgb), std::move(lab), grid);
+}
+
+bool BuildChartGrid(const char* program, const std::string& path, std::vector<Color3> rgb, std::vector<Color3> lab,
+                    MeasuredGrid* grid)
+{
     Preprocess5202Target(rgb, lab, stderr);
     switch (grid->Build(rgb, lab, stderr)) {
     case GridBuild::Ok:

@@ -80,8 +80,15 @@ std::string SampleId(const TripletTable& table, std::size_t index);
 
 // Reads the chart at `path`: its RGB_R RGB_G RGB_B columns and its LAB_L LAB_A LAB_B columns,
 // or, when those cannot be read, its XYZ_X XYZ_Y XYZ_Z columns (0..100) as Lab against the
-// D50 white (96.42, 100, 82.49). Then reduces a 5202-patch chart and builds the grid; the
-// reduction's lines and the grid line go to standard error. False after a message.
+// D50 white (96.42, 100, 82.49). False after a message, also for a chart without patches.
+bool ReadChart(const char* program, const std::string& path, std::vector<Color3>* rgb, std::vector<Color3>* lab);
+
+// Reduces a copy of the chart read from `path` when it is a 5202-patch chart and builds the
+// grid; the reduction's lines and the grid line go to standard error. False after a message.
+bool BuildChartGrid(const char* program, const std::string& path, std::vector<Color3> rgb, std::vector<Color3> lab,
+                    MeasuredGrid* grid);
+
+// ReadChart, then BuildChartGrid.
 bool LoadChart(const char* program, const std::string& path, MeasuredGrid* grid);
 
 // Reads the table at `path` ("-": standard input) for the three named columns, with each

@@ -14,6 +14,8 @@ namespace {
 const Command k_commands[] = {
     {"convert", "derives the Lab value of each target device RGB from a measured chart", RunConvert},
     {"invert", "finds the device RGB that gives each wanted Lab value in a measured chart", RunInvert},
+    {"profile", "makes an ICC profile whose tables hold the measured chart", RunProfile},
+    {"check", "reports how far a measured chart can be trusted", RunCheck},
 };
 
 void PrintUsage(std::FILE* stream)

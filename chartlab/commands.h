@@ -18,6 +18,8 @@ struct Command {
 
 int RunConvert(int argc, char** argv);
 int RunInvert(int argc, char** argv);
+int RunProfile(int argc, char** argv);
+int RunCheck(int argc, char** argv);
 
 // The whole program: returns its exit status.
 int RunChartlab(int argc, char** argv);

@@ -44,13 +44,16 @@ bool Interpolate(const char* program, const TableOptions& options, const Measure
                  const TripletTable& targets, std::vector<Color3>* labs)
 {
     const double top = TopOfAxes(grid);
-    labs->resize(targets.patches.size());
+    labs->reserve(targets.patches.size());
     for (std::size_t t = 0; t < targets.patches.size(); ++t) {
         const Color3& rgb = targets.patches[t];
+        Color3 lab;
         const GridLookup result = grid.Interpolate(options.range > 0.0 ? Scaled(rgb, options.range, top) : rgb,
-                                                   options.how, &(*labs)[t]);
-        if (result == GridLookup::Ok)
+                                                   options.how, &lab);
+        if (result == GridLookup::Ok) {
+            labs->push_back(lab);
             continue;
+        }
         ComplainAboutEntry(program, "target", targets, t, options.table,
                            result == GridLookup::OutsideGrid ? "is outside the chart's grid"
                                                              : "lies in a grid cell with an unmeasured corner");

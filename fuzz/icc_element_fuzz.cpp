@@ -1,8 +1,10 @@
-// The "curv" and "text" element readers on any bytes, as a tag table would hand them over
-// (the element is the whole input). Invariants: a curve reads exactly when its count of at
-// least 2 fits, the factory agrees with the reader, and writing a read curve reproduces the
-// element's bytes; a text reads exactly when the size holds header and terminator and lies
-// within the bytes, stops at the first NUL, and reads back the same after a write.
+// The "curv", "text", "XYZ " and "desc" element readers on any bytes, as a tag table would
+// hand them over (the element is the whole input). Invariants: a curve reads exactly when its
+// count of at least 2 fits, the factory agrees with the reader, and writing a read curve
+// reproduces the element's bytes; a text reads exactly when the size holds header and
+// terminator and lies within the bytes, stops at the first NUL, and reads back the same after
+// a write; an XYZ element reads exactly when it holds a whole value, and writes back its
+// bytes; a description that reads writes out and reads back the same.
 #include "fuzzutil.h"
 #include "icc.h"
 
@@ -56,11 +58,40 @@ void CheckText(const std::uint8_t* data, std::size_t size, unsigned int elementS
     FUZZ_CHECK(back.text == text.text);
 }
 
+void CheckXYZ(const std::uint8_t* data, std::size_t size)
+{
+    ICC_CPP_XYZType xyz;
+    const bool read = xyz.Read(data, data + size);
+    FUZZ_CHECK(read == (size >= 20 && U32(data) == ICCSignature("XYZ ") && U32(data + 4) == 0));
+    if (!read)
+        return;
+    FUZZ_CHECK(xyz.values.size() == (size - 8) / 12);
+    std::vector<unsigned char> out(xyz.GetEncodedSizeBytes());
+    FUZZ_CHECK(xyz.Write(out.data(), out.data() + out.size()));
+    FUZZ_CHECK(std::memcmp(out.data(), data, out.size()) == 0);
+}
+
+void CheckDescription(const std::uint8_t* data, std::size_t size)
+{
+    ICC_CPP_textDescriptionType desc;
+    if (!desc.Read(data, data + size))
+        return;
+    std::vector<unsigned char> out(desc.GetEncodedSizeBytes());
+    FUZZ_CHECK(out.size() % 4 == 0 && desc.Write(out.data(), out.data() + out.size()));
+    ICC_CPP_textDescriptionType back;
+    FUZZ_CHECK(back.Read(out.data(), out.data() + out.size()));
+    FUZZ_CHECK(back.ascii == desc.ascii && back.unicodeLanguage == desc.unicodeLanguage &&
+               back.unicode == desc.unicode && back.scriptCode == desc.scriptCode &&
+               back.scriptText == desc.scriptText);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     CheckCurve(data, size);
+    CheckXYZ(data, size);
+    CheckDescription(data, size);
     const unsigned int whole = static_cast<unsigned int>(size);
     CheckText(data, size, whole);
     CheckText(data, size, whole + 1);

@@ -105,6 +105,29 @@ TEST(AtomicFile, KeepsTheReplacedFilesModeAndSyncsBeforeTheRename)
     EXPECT_EQ(1u, EntryCount(dir));
 }
 
+// No temporary file can be made in a missing directory, nor beyond 8 at once: Open fails and
+// leaves no file. Every descriptor and place taken is given back, and no other is closed.
+TEST(AtomicFile, OpenFailsCleanly)
+{
+    TempDir dir;
+    AtomicFile missing;
+    EXPECT_FALSE(missing.Open(dir.file("missing/out")));
+    const int lowestFree = dup(0);
+    close(lowestFree);
+    for (int round = 0; round < 2; ++round) {
+        std::vector<AtomicFile> files(9);
+        for (int i = 0; i < 8; ++i)
+            ASSERT_TRUE(files[i].Open(dir.file("out" + std::to_string(i))));
+        EXPECT_FALSE(files[8].Open(dir.file("out8")));
+        EXPECT_EQ(8u, EntryCount(dir));
+    }
+    EXPECT_EQ(0u, EntryCount(dir));
+    EXPECT_NE(-1, fcntl(0, F_GETFD));
+    const int lowestFreeAfter = dup(0);
+    close(lowestFreeAfter);
+    EXPECT_EQ(lowestFree, lowestFreeAfter);
+}
+
 // The fixed name "<path>.tmp" that a writer might use is a symbolic link to a victim, and
 // another is a directory: neither is touched. Two processes replacing one file 50 times
 // each never meet in a temporary file: every write succeeds and leaves one whole version.

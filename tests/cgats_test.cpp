@@ -39,6 +39,7 @@ TEST(CgatsRead, ReadsRowsAndNamesUpToTheFirstDefect)
         {"value fails after a name", "1 n 1\n2 m x\n", 1, 0, {{1}}, {"n", "m"}},
         {"NUL ends a row", "1 1 2\0 junk\n2 3 4\n"s, 0, 1, {{1, 2}, {3, 4}}, {}},
         {"name on the last line", "1 n 1\n2 m", 1, 1, {{1}}, {"n"}},
+        {"no newline at the end", "1 1 2\n2 3 4", 0, 1, {{1, 2}, {3, 4}}, {}},
         {"empty rows after names", "1 n\n2 m \n3 o 1\n", 1, 0, {{}, {}, {1}}, {"n", "m", "o"}},
         {"5000-digit field", "1 " + std::string(5000, '0') + " 2 3\n", 0, 0, {{0}, {2, 3}}, {}},
         // The longest row read whole, and one a character longer, whose newline comes as a

@@ -43,7 +43,9 @@ const std::string k_programUsage =
     "\n"
     "commands:\n"
     "  convert  derives the Lab value of each target device RGB from a measured chart\n"
-    "  invert   finds the device RGB that gives each wanted Lab value in a measured chart\n";
+    "  invert   finds the device RGB that gives each wanted Lab value in a measured chart\n"
+    "  profile  makes an ICC profile whose tables hold the measured chart\n"
+    "  check    reports how far a measured chart can be trusted\n";
 const std::string k_invertUsage =
     "usage: chartlab invert [-h] -m string [-l string] [-o string] [-i string] [-f string] [-r string] \n"
     "  -h/--help           :  prints this help message\n"
@@ -188,12 +190,20 @@ TEST_F(ChartlabRun, TrilinearPlainOutputIsRgb2labsOut)
         EXPECT_EQ("", r.out);
         EXPECT_TRUE(out == Read("result.txt"));
     }
-    // Through pipes.
-    const auto r = testutil::Run("/bin/sh", {"-c", "cat \"$1\" | \"$2\" convert -m \"$3\" -t - | cat", "sh",
-                                             Data("targets1000.txt"), CHARTLAB_EXE, Data("chart17-srgb.ti3")},
-                                 m_dir.path());
-    EXPECT_EQ(0, r.status);
-    EXPECT_TRUE(ReadFile(Data("chart17-srgb.out")) == r.out);
+    // Through pipes, and into a file: an output of several buffer blocks.
+    std::string many;
+    for (int copy = 0; copy < 40; ++copy)
+        many += ReadFile(Data("targets1000.txt"));
+    Write("many.txt", many);
+    Write("chart.ti3", ReadFile(Data("chart17-srgb.ti3")));
+    ASSERT_EQ(0, testutil::RunTool({"-m", "chart.ti3", "-t", "many.txt"}, m_dir.path()).status);
+    const auto piped = testutil::Run("/bin/sh", {"-c", "cat many.txt | \"$1\" convert -m chart.ti3 -t - | cat", "sh",
+                                                 CHARTLAB_EXE},
+                                     m_dir.path());
+    EXPECT_EQ(0, piped.status);
+    EXPECT_TRUE(Read("out") == piped.out);
+    EXPECT_EQ(0, Run({"convert", "-m", "chart.ti3", "-t", "many.txt", "-o", "many.out"}).status);
+    EXPECT_TRUE(Read("out") == Read("many.out"));
 }
 
 // On an evenly spaced grid, minima and maxima of two components are linear inside each

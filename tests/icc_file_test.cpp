@@ -185,6 +185,34 @@ TEST(IccFile, RealProfilesRoundTripAndEdit)
     EXPECT_FALSE(ICCXRiteToOrlisk(nullptr) || ReplaceCanonCameraMatrixWithIdentity(nullptr));
 }
 
+TEST(IccFile, ReadsDescriptionXYZAndLutElementsAsTheirTypes)
+{
+    // Little CMS writes a version 2 sRGB profile with "desc" and "XYZ " elements; the LUT
+    // profile's B2A0 is an "mft2" element but not an A2B table.
+    const Bytes srgb = Save(cmsCreate_sRGBProfile(), 2.1), luts = LutProfile();
+    const ProfilePtr profile = Read(srgb), lutProfile = Read(luts);
+    const LcmsPtr engine = Open(srgb);
+    ASSERT_TRUE(profile && lutProfile && engine);
+    int xyzTags = 0;
+    for (ICC_CPP_Tag* tag : profile->GetTags()) {
+        if (auto* xyz = dynamic_cast<ICC_CPP_XYZ_Tag*>(tag)) {
+            const auto* theirs = static_cast<cmsCIEXYZ*>(cmsReadTag(engine.get(), cmsTagSignature(tag->signature)));
+            ASSERT_TRUE(theirs && xyz->xyz->values.size() == 1);
+            EXPECT_TRUE(xyz->xyz->values[0].X == theirs->X && xyz->xyz->values[0].Y == theirs->Y &&
+                        xyz->xyz->values[0].Z == theirs->Z);
+            ++xyzTags;
+        }
+    }
+    EXPECT_EQ(xyzTags, 4);  // wtpt, rXYZ, gXYZ, bXYZ
+    auto* desc = dynamic_cast<ICC_CPP_textDescription_Tag*>(profile->GetTag(ICCSignature("desc")));
+    char text[256] = {};
+    cmsGetProfileInfoASCII(engine.get(), cmsInfoDescription, "en", "US", text, sizeof text);
+    ASSERT_NE(desc, nullptr);
+    EXPECT_EQ(desc->description->ascii, text);
+    ICC_CPP_Tag* b2a0 = lutProfile->GetTag(ICCSignature("B2A0"));
+    EXPECT_TRUE(dynamic_cast<ICC_CPP_lut16_Tag*>(b2a0) && !dynamic_cast<ICC_CPP_A2B_Tag*>(b2a0));
+}
+
 TEST(IccFile, RefusesMalformedProfiles)
 {
     // One 32-bit value put into a good profile per case.
@@ -270,11 +298,13 @@ TEST(IccFile, TagsSharingAnElementShareItAndWriteItOnce)
         curve[i] = static_cast<unsigned char>(curveCount >> (24 - 8 * i));
     for (unsigned int i = 0; i < curveCount; ++i)
         PushU16(curve, i);
-    // Identity matrix, 2-entry input and output tables (0, 65535), a 49^3 grid of 3 outputs.
-    mft2.resize(44);
+    // Identity matrix, 2-entry input tables (0, 65535), a 49^3 grid of 3 outputs, 3-entry
+    // output tables (0, 32768, 65535): a whole number of 4-byte words, as the element is
+    // written back without padding.
+    mft2.resize(40);
     for (size_t at : {4, 20, 36})
         mft2[at + 1] = 1;
-    for (size_t entries : {2, 2})
+    for (size_t entries : {2, 3})
         PushU16(mft2, entries);
     for (int i = 0; i < 3; ++i)
         for (size_t v : {0, 65535})
@@ -282,14 +312,25 @@ TEST(IccFile, TagsSharingAnElementShareItAndWriteItOnce)
     for (size_t i = 0; i < 49 * 49 * 49 * 3; ++i)
         PushU16(mft2, i & 0xFFFF);
     for (int i = 0; i < 3; ++i)
-        for (size_t v : {0, 65535})
+        for (size_t v : {0, 32768, 65535})
             PushU16(mft2, v);
+    // Whole XYZ values of every byte pattern; an ASCII description, no Unicode or ScriptCode text.
+    Bytes xyz(bodyBytes / 12 * 12), desc = {0, 0, 0, 0};
+    for (size_t i = 0; i < xyz.size(); ++i)
+        xyz[i] = static_cast<unsigned char>(i * 7);
+    const unsigned int asciiCount = unsigned(bodyBytes) - 82;
+    for (unsigned int i = 0; i < 4; ++i)
+        desc[i] = static_cast<unsigned char>(asciiCount >> (24 - 8 * i));
+    desc.resize(4 + asciiCount - 1, 'd');
+    desc.resize(bodyBytes, 0);
 
     const std::tuple<std::string, Bytes, std::vector<const char*>> cases[] = {
         {"text", Element("text", text), {"cprt", "desc"}},
         {"curv", Element("curv", curve), {"rTRC", "gTRC", "bTRC"}},
         {"mft2", Element("mft2", mft2), {"A2B0", "A2B1", "A2B2"}},
         {"opaque", Element("XYZ ", opaque), {"wtpt", "B2A0"}},
+        {"XYZ", Element("XYZ ", xyz), {"wtpt", "bkpt", "rXYZ"}},
+        {"desc", Element("desc", desc), {"desc", "dmnd", "dmdd"}},
     };
     for (const auto& [name, element, signatures] : cases) {
         SCOPED_TRACE(name);
@@ -302,6 +343,7 @@ TEST(IccFile, TagsSharingAnElementShareItAndWriteItOnce)
         ASSERT_NE(profile, nullptr);
         const std::vector<ICC_CPP_Tag*>& tags = profile->GetTags();
         ASSERT_EQ(tags.size(), k_entries);
+        EXPECT_EQ(dynamic_cast<ICC_CPP_opaque_Tag*>(tags[0]) != nullptr, name == "opaque");
         EXPECT_TRUE(std::all_of(tags.begin(), tags.end(), [&](const ICC_CPP_Tag* t) {
             return t->GetElement() == tags[0]->GetElement() && t->offset == tags[0]->offset;
         }));

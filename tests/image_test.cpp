@@ -31,6 +31,7 @@ TEST(ImageConstruct, CopiesZeroesOrRefuses)
         {0, 3, 0, 16, "Illegal image components: 0"},
         {0, 3, 1, 8, "Illegal image size: 0 x 3"},
         {3, -1, 1, 8, "Illegal image size: 3 x -1"},
+        {3, 0, 1, 8, "Illegal image size: 3 x 0"},
         {2147483647, 2147483647, 4, 32, "Illegal image size: 2147483647 x 2147483647"},
     };
     for (const auto& c : cases) {
@@ -52,4 +53,10 @@ TEST(ImageSize, LargestByteCountThatFits)
     EXPECT_EQ(image.bufferSize(), 9223372036854775806u);  // PTRDIFF_MAX - 1
     image.width += 1;
     EXPECT_EQ(image.bufferSize(), 0u);
+    // A zero in any field gives no bytes; none of them is divided by.
+    for (int* field : {&image.width, &image.height, &image.components, &image.bits}) {
+        image.width = image.height = image.components = 1, image.bits = 8;
+        *field = 0;
+        EXPECT_EQ(image.bufferSize(), 0u);
+    }
 }

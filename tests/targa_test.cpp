@@ -92,13 +92,16 @@ TEST(TargaFile, RefusesMalformedFilesAndImagesItCannotStore)
     Targa noPixels(2, 2, 5, 8, nullptr), wide(65536, 1, 1, 8, nullptr), tall(1, 65536, 2, 8, nullptr),
         deep(2, 2, 3, 16, nullptr), pixel(1, 1, 1, 8, nullptr), unread(dir.file("none").c_str());
     EXPECT_TRUE(!noPixels.valid && unread.error == "can't open file") << unread.error;
-    Targa five(1, 1, 4, 8, nullptr);
-    five.components = 5;  // the fields are public; the buffer holds only 4 bytes
+    // The fields are public and may disagree with the buffer (of 4 bytes here).
+    Targa five(1, 1, 4, 8, nullptr), none(1, 1, 4, 8, nullptr), flat(1, 1, 4, 8, nullptr);
+    five.components = 5, none.components = 0, flat.width = 0;
     const struct { Targa* image; std::string path; const char* error; } writes[] = {
         {&noPixels, out, "no image data"}, {&wide, out, "image too large for Targa"},
         {&tall, out, "image too large for Targa"},
         {&deep, out, "unsupported Targa bit / component combination"},
         {&five, out, "unsupported Targa bit / component combination"},
+        {&none, out, "unsupported Targa bit / component combination"},
+        {&flat, out, "Illegal image size: 0 x 1"},
         {&pixel, dir.file("no/such/dir.tga"), "can't open file"},
         {&pixel, "/dev/full", "can't write data"}};
     for (const auto& [image, path, error] : writes) {

@@ -72,7 +72,7 @@ TEST(VmathArrays, KnownAnswersWithinTheirSize)
     const Matrix3 a{{1, 2, 3, 4, 5, 6, 7, 8, 10}}, b{{2, 0, 1, 1, 3, 0, 0, 1, 4}};
     Matrix4 m;
     std::iota(m.m, m.m + 16, 1.0f);
-    const Vec3 v(1, -1, 2), n(0, 0.6f, 0.8f);
+    const Vec3 v(2, 3, -2), n(0, 0.6f, 0.8f);
     using Fill = std::function<void(float*)>;
     const auto perp = [](Vec3 u) {  // in place
         return Fill([u](float* r) { std::copy(u.v, u.v + 3, r), vector_perp(r, r); });
@@ -85,24 +85,25 @@ TEST(VmathArrays, KnownAnswersWithinTheirSize)
          {3, 2, 4, 5, 8, 6, 7, 9, 14}},
         {"ident_3", matrix_ident_3, {1, 0, 0, 0, 1, 0, 0, 0, 1}},
         {"zero_3", matrix_zero_3, {0, 0, 0, 0, 0, 0, 0, 0, 0}},
-        {"multiply_vec_3", [&](float* r) { matrix_multiply_vec_3(r, a, v); }, {5, 11, 19}},
+        {"multiply_vec_3", [&](float* r) { matrix_multiply_vec_3(r, a, v); }, {2, 11, 18}},
         {"transpose_4", [&](float* r) { matrix_transpose_4(r, m); },
          {1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 4, 8, 12, 16}},
         {"copy", [&](float* r) { Matrix4 c; c.copy(m), std::copy(c.m, c.m + 16, r); },
          {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}},
         // A point gets the last column added, a direction does not.
-        {"multiply_4_vec_3", [&](float* r) { matrix_multiply_4_vec_3(r, m, v); }, {9, 21, 33}},
-        {"transform_linear", [&](float* r) { matrix_transform_linear(r, m, v); }, {5, 13, 21}},
+        {"multiply_4_vec_3", [&](float* r) { matrix_multiply_4_vec_3(r, m, v); }, {6, 22, 38}},
+        {"transform_linear", [&](float* r) { matrix_transform_linear(r, m, v); }, {2, 14, 26}},
         {"lerp_3", [&](float* r) { vector_lerp_3(r, 0.25f, Vec3(1, 2, 3), Vec3(5, -2, 3)); },
          {2, 1, 3}},
         {"project in place",
          [&](float* r) { std::copy(v.v, v.v + 3, r), project_point_on_plane(r, n, r); },
-         {1, -1.6f, 1.2f}},
-        // The perpendicular is built from the axis of the smallest component by magnitude.
+         {2, 2.88f, -2.16f}},
+        // The perpendicular is built from the axis of the smallest component by magnitude,
+        // the first one on a tie.
         {"perp x", perp(Vec3(1, 0, 0)), {0, 1, 0}},
-        {"perp -z", perp(Vec3(0, 0, -1)), {1, 0, 0}},
-        {"perp xy", perp(Vec3(0.6f, 0.8f, 0)), {0, 0, 1}},
-        {"perp", perp(Vec3(0.64f, -0.48f, 0.6f)), {0.35017786f, 0.87726849f, 0.32829174f}},
+        {"perp 0", perp(Vec3(0.48f, 0.6f, 0.64f)), {0.87726849f, -0.32829174f, -0.35017786f}},
+        {"perp 1", perp(Vec3(0.64f, -0.48f, 0.6f)), {0.35017786f, 0.87726849f, 0.32829174f}},
+        {"perp 2", perp(Vec3(0.6f, 0.64f, 0.48f)), {-0.32829174f, -0.35017786f, 0.87726849f}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,9 +118,9 @@ TEST(VmathArrays, KnownAnswersWithinTheirSize)
 TEST(VmathProjection, KnownMatricesAndLookAt)
 {
     Matrix4 m, p;
-    matrix_frustum_4(m, -1, 1, -1, 1, 1, 10);
-    const float frustum[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -11.0f / 9, -20.0f / 9, 0, 0, -1, 0};
-    ExpectNear(frustum, m, 16, 1e-6f);
+    matrix_frustum_4(m, -1, 3, 0, 2, 2, 10);
+    const float frustum[16] = {1, 0, 0.5f, 0, 0, 2, 1, 0, 0, 0, -1.5f, -5, 0, 0, -1, 0};
+    ExpectNear(frustum, m, 16, 0.0f);
     matrix_perspective_4(p, 90, 2, 2, 10);  // the window at distance 2 is 4 high, 8 wide
     matrix_frustum_4(m, -4, 4, -2, 2, 2, 10);
     ExpectNear(m, p, 16);
@@ -134,10 +135,11 @@ TEST(VmathProjection, KnownMatricesAndLookAt)
     matrix_perspective_4(m, 90, 2, 2, 10, 0.5, -1.0, 4, 8);
     matrix_frustum_4(p, -5, 3, -1.5f, 2.5f, 2, 10);
     ExpectNear(p, m, 16, 1e-6f);
-    matrix_ortho_4(m, -1, 3, -2, 2, 1, 5);
-    const float ortho[16] = {0.5f, 0, 0, -0.5f, 0, 0.5f, 0, 0, 0, 0, 0.5f, -1.5f, 0, 0, 0, 1};
+    matrix_ortho_4(m, -1, 3, 0, 4, 1, 5);
+    const float ortho[16] = {0.5f, 0, 0, -0.5f, 0, 0.5f, 0, -1, 0, 0, 0.5f, -1.5f, 0, 0, 0, 1};
     ExpectNear(ortho, m, 16, 0.0f);
 
+    std::fill(m.m, m.m + 16, 7.0f);  // every element is written
     matrix_lookat_4(m, Vec3(0, 0, 5), Vec3(0, 0, 0), Vec3(0, 1, 0));
     const float lookAt[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, -5, 0, 0, 0, 1};
     ExpectNear(lookAt, m, 16, 0.0f);

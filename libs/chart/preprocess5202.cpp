@@ -6,9 +6,6 @@
 
 namespace {
 
-constexpr std::size_t k_chartPatches = 5202;
-constexpr std::size_t k_grayPatches = 306;
-constexpr std::size_t k_grayLevels = 289;
 constexpr std::size_t k_samples = 17;
 constexpr std::size_t k_sampleSpacing = 18;
 constexpr double k_smoothing[5] = {0.0625, 0.25, 0.375, 0.25, 0.0625};
@@ -47,7 +44,7 @@ std::multimap<double, Color3> ExtractGrays(std::vector<Color3>& rgb, std::vector
 std::vector<GrayGroup> GroupByLevel(const std::multimap<double, Color3>& grays)
 {
     std::vector<GrayGroup> groups;
-    groups.reserve(k_grayPatches);
+    groups.reserve(k_5202GrayPatches);
     double previous = 0.0;
     for (auto it = grays.begin(); it != grays.end(); ++it) {
         const double level = it->first;
@@ -83,11 +80,11 @@ Color3 Smooth(const std::vector<GrayGroup>& groups, std::size_t j)
 
 void Preprocess5202Target(std::vector<Color3>& rgb, std::vector<Color3>& lab, std::FILE* messages)
 {
-    if (rgb.size() != k_chartPatches || lab.size() != rgb.size())
+    if (rgb.size() != k_5202ChartPatches || lab.size() != rgb.size())
         return;
 
     const std::multimap<double, Color3> grays = ExtractGrays(rgb, lab);
-    if (grays.size() != k_grayPatches) {
+    if (grays.size() != k_5202GrayPatches) {
         std::fprintf(messages,
                      "Warning: Preprocess5202Target () failed because an unexpected number (%u) of "
                      "gray patches were found. We were expecting 306 gray patches instead.\n",
@@ -96,7 +93,7 @@ void Preprocess5202Target(std::vector<Color3>& rgb, std::vector<Color3>& lab, st
     }
 
     std::vector<GrayGroup> groups = GroupByLevel(grays);
-    if (groups.size() != k_grayLevels) {
+    if (groups.size() != k_5202GrayLevels) {
         std::fprintf(messages,
                      "Warning: Preprocess5202Target () failed because an unexpected number (%u) of "
                      "unique gray patches were found. We were expecting 289 unique gray patches "

@@ -9,8 +9,14 @@
 
 #include "color3.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <vector>
+
+// A chart reduced here: 5202 patches, 306 of them gray (R == G == B) at 289 distinct levels.
+inline constexpr std::size_t k_5202ChartPatches = 5202;
+inline constexpr std::size_t k_5202GrayPatches = 306;
+inline constexpr std::size_t k_5202GrayLevels = 289;
 
 // Works in place on the index-parallel lists; lists of any size other than 5202 (empty ones
 // included) are left as they are. Prints the samples, or a warning when the gray patches

@@ -8,8 +8,9 @@
 //   <value>    the argument after an integer, float or string option, whatever it holds
 //   ""         skipped
 //   other      positional, "-" and "--" included (there is no end-of-options mark)
-// Messages and the usage text go to standard output, or to the stream given to SetOutput. Only a command line that
-// is accepted as a whole writes the values back into the client variables.
+// Messages and the usage text go to standard output, or to the stream given to SetOutput.
+// Only a command line that is accepted as a whole writes the values back into the client
+// variables.
 //
 // Usage text, for a program "tool" with the built-in help and two required strings:
 //   usage: tool [-h] -m string -t string

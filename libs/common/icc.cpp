@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -38,12 +39,13 @@ namespace {
 constexpr unsigned int k_sigCurv = ICCSignature("curv");
 constexpr unsigned int k_sigText = ICCSignature("text");
 constexpr unsigned int k_sigMft2 = ICCSignature("mft2");
+constexpr unsigned int k_sigXYZ = ICCSignature("XYZ ");
+constexpr unsigned int k_sigDesc = ICCSignature("desc");
 constexpr unsigned int k_sigCprt = ICCSignature("cprt");
 constexpr unsigned int k_sigAcsp = ICCSignature("acsp");
 constexpr unsigned int k_sigA2B0 = ICCSignature("A2B0");
 constexpr unsigned int k_sigA2B1 = ICCSignature("A2B1");
 constexpr unsigned int k_sigA2B2 = ICCSignature("A2B2");
-constexpr unsigned int k_creatorOrlisk = ICCSignature("ORLK");
 
 constexpr size_t k_headerBytes = 128;
 constexpr size_t k_tagEntryBytes = 12;
@@ -52,6 +54,14 @@ constexpr size_t k_tableStart = k_headerBytes + 4;
 constexpr size_t k_curveHeaderBytes = 12;
 constexpr size_t k_textHeaderBytes = 8;
 constexpr size_t k_lut16HeaderBytes = 52;
+constexpr size_t k_xyzHeaderBytes = 8;
+constexpr size_t k_xyzNumberBytes = 12;
+// "desc": the header and the ASCII count; then language and Unicode count; then the
+// ScriptCode code, its count and its 67-byte field.
+constexpr size_t k_descHeaderBytes = 12;
+constexpr size_t k_descUnicodeHeaderBytes = 8;
+constexpr size_t k_descScriptBytes = 3 + ICC_CPP_textDescriptionType::k_scriptCodeBytes;
+constexpr unsigned short k_replacementCharacter = 0xFFFD;
 
 size_t Available(const unsigned char* begin, const unsigned char* end)
 {
@@ -114,7 +124,81 @@ Result OrOnFailure(Result failed, Work&& work)
     }
 }
 
+// The characters of UTF-8 text: code points, and -1 for each byte that does not belong to a
+// well-formed character (overlong forms, surrogates and values past U+10FFFF included).
+std::vector<long> DecodeUtf8(const std::string& text)
+{
+    std::vector<long> out;
+    const size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        long cp = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
+        for (size_t k = 1; k < length; ++k) {
+            const unsigned char next = i + k < n ? static_cast<unsigned char>(text[i + k]) : 0;
+            if ((next & 0xC0) != 0x80) {
+                length = 0;
+                break;
+            }
+            cp = (cp << 6) | (next & 0x3F);
+        }
+        static const long k_smallest[5] = {0, 0, 0x80, 0x800, 0x10000};
+        if (length == 0 || cp < k_smallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            out.push_back(-1);
+            ++i;
+            continue;
+        }
+        out.push_back(cp);
+        i += length;
+    }
+    return out;
+}
+
 }  // namespace
+
+// ---- Numbers and text ----------------------------------------------------------------------
+
+int ICCDoubleToS15Fixed16(double value)
+{
+    const double scaled = value * 65536.0;
+    if (!(scaled == scaled))
+        return 0;
+    if (scaled <= -2147483648.0)
+        return std::numeric_limits<int>::min();
+    if (scaled >= 2147483647.0)
+        return std::numeric_limits<int>::max();
+    return static_cast<int>(std::lround(scaled));
+}
+
+double ICCS15Fixed16ToDouble(int value)
+{
+    return value / 65536.0;
+}
+
+void ICCEncodeLabV2(const double lab[3], unsigned short encoded[3])
+{
+    const double codes[3] = {lab[0] * 65280.0 / 100.0, (lab[1] + 128.0) * 256.0, (lab[2] + 128.0) * 256.0};
+    for (int c = 0; c < 3; ++c)
+        encoded[c] = codes[c] > 0.0 ? static_cast<unsigned short>(std::lround(std::min(codes[c], 65535.0))) : 0;
+}
+
+void ICCDecodeLabV2(const unsigned short encoded[3], double lab[3])
+{
+    lab[0] = encoded[0] * 100.0 / 65280.0;
+    lab[1] = encoded[1] / 256.0 - 128.0;
+    lab[2] = encoded[2] / 256.0 - 128.0;
+}
+
+bool ICCSevenBitText(const std::string& utf8, std::string* ascii)
+{
+    return ascii && OrOnFailure(false, [&] {
+        std::string out;
+        for (long cp : DecodeUtf8(utf8))
+            out.push_back(cp >= 0 && cp < 0x80 ? static_cast<char>(cp) : '?');
+        ascii->swap(out);
+        return true;
+    });
+}
 
 // ---- Byte order and date -------------------------------------------------------------------
 
@@ -525,17 +609,71 @@ unsigned int ICC_CPP_lut16Type::GetEncodedSizeBytes()
     return static_cast<unsigned int>(m_bytes.size());
 }
 
-ICC_CPP_A2B_Tag::ICC_CPP_A2B_Tag(unsigned int newSignature)
+bool ICC_CPP_lut16Type::Create(unsigned int gridPoints, const std::vector<std::vector<unsigned short>>& inputTables,
+                               const std::vector<std::vector<unsigned short>>& outputTables)
+{
+    const size_t inputs = inputTables.size(), outputs = outputTables.size();
+    if (inputs == 0 || inputs > k_maxChannels || outputs == 0 || outputs > k_maxChannels || gridPoints < 2 ||
+        gridPoints > 255)
+        return false;
+    const size_t inEntries = inputTables[0].size(), outEntries = outputTables[0].size();
+    for (const std::vector<std::vector<unsigned short>>* side : {&inputTables, &outputTables}) {
+        const size_t entries = side->front().size();
+        if (entries < k_minTableEntries || entries > k_maxTableEntries)
+            return false;
+        for (const std::vector<unsigned short>& table : *side)
+            if (table.size() != entries)
+                return false;
+    }
+    // The tables are at most 2 x 15 x 4096 values, so only the CLUT can make the element too
+    // large; its size is bounded before each multiplication.
+    const size_t k_maxBytes = 0xFFFFFFFFu;
+    const size_t tableValues = inEntries * inputs + outEntries * outputs;
+    size_t points = 1;
+    for (size_t i = 0; i < inputs; ++i) {
+        if (points > k_maxBytes / gridPoints)
+            return false;
+        points *= gridPoints;
+    }
+    if (points > ((k_maxBytes - k_lut16HeaderBytes) / 2 - tableValues) / outputs)
+        return false;
+
+    return OrOnFailure(false, [&] {
+    std::vector<unsigned char> bytes(k_lut16HeaderBytes + 2 * (tableValues + points * outputs), 0);
+    PutU32(bytes.data(), k_sigMft2);
+    bytes[8] = static_cast<unsigned char>(inputs);
+    bytes[9] = static_cast<unsigned char>(outputs);
+    bytes[10] = static_cast<unsigned char>(gridPoints);
+    for (int d = 0; d < 3; ++d)
+        PutU32(bytes.data() + 12 + 16 * d, static_cast<unsigned int>(ICCDoubleToS15Fixed16(1.0)));
+    PutU16(bytes.data() + 48, static_cast<unsigned short>(inEntries));
+    PutU16(bytes.data() + 50, static_cast<unsigned short>(outEntries));
+    unsigned char* p = bytes.data() + k_lut16HeaderBytes;
+    auto putTables = [&p](const std::vector<std::vector<unsigned short>>& tables) {
+        for (const std::vector<unsigned short>& table : tables)
+            for (unsigned short v : table) {
+                PutU16(p, v);
+                p += 2;
+            }
+    };
+    putTables(inputTables);
+    p += 2 * points * outputs;  // the CLUT stays 0 until Write puts the rows there
+    putTables(outputTables);
+    return ReadElement(bytes.data(), bytes.data() + bytes.size());
+    });
+}
+
+ICC_CPP_lut16_Tag::ICC_CPP_lut16_Tag(unsigned int newSignature)
 {
     SetHeader(newSignature, 0, 0);
 }
 
-bool ICC_CPP_A2B_Tag::Write(unsigned char* dst, unsigned char* end)
+bool ICC_CPP_lut16_Tag::Write(unsigned char* dst, unsigned char* end)
 {
     return m_data && m_data->Write(dst, end);
 }
 
-bool ICC_CPP_A2B_Tag::Read(const unsigned char* src, const unsigned char* end)
+bool ICC_CPP_lut16_Tag::Read(const unsigned char* src, const unsigned char* end)
 {
     return OrOnFailure(false, [&] {
         auto data = std::make_shared<ICC_CPP_lut16Type>();
@@ -546,23 +684,267 @@ bool ICC_CPP_A2B_Tag::Read(const unsigned char* src, const unsigned char* end)
     });
 }
 
-bool ICC_CPP_A2B_Tag::ShareElement(const ICC_CPP_Tag& other)
+bool ICC_CPP_lut16_Tag::ShareElement(const ICC_CPP_Tag& other)
 {
-    const auto* from = dynamic_cast<const ICC_CPP_A2B_Tag*>(&other);
+    const auto* from = dynamic_cast<const ICC_CPP_lut16_Tag*>(&other);
     if (!from || from == this || !from->m_data)
         return false;
     m_data = from->m_data;
     return true;
 }
 
-void ICC_CPP_A2B_Tag::Clear()
+void ICC_CPP_lut16_Tag::Clear()
 {
     m_data.reset();
 }
 
-unsigned int ICC_CPP_A2B_Tag::GetEncodedSizeBytes()
+unsigned int ICC_CPP_lut16_Tag::GetEncodedSizeBytes()
 {
     return m_data ? m_data->GetEncodedSizeBytes() : 0;
+}
+
+// ---- "XYZ " -------------------------------------------------------------------------------
+
+bool ICC_CPP_XYZType::Write(unsigned char* dst, unsigned char* end)
+{
+    const size_t avail = Available(dst, end);
+    if (values.empty() || avail < k_xyzHeaderBytes || values.size() > (avail - k_xyzHeaderBytes) / k_xyzNumberBytes)
+        return false;
+    PutU32(dst, k_sigXYZ);
+    PutU32(dst + 4, 0);
+    unsigned char* p = dst + k_xyzHeaderBytes;
+    for (const ICC_CPP_XYZNumber& v : values)
+        for (double c : {v.X, v.Y, v.Z}) {
+            PutU32(p, static_cast<unsigned int>(ICCDoubleToS15Fixed16(c)));
+            p += 4;
+        }
+    return true;
+}
+
+bool ICC_CPP_XYZType::Read(const unsigned char* src, const unsigned char* end)
+{
+    return OrOnFailure(false, [&] { return ReadElement(src, end); });
+}
+
+bool ICC_CPP_XYZType::ReadElement(const unsigned char* src, const unsigned char* end)
+{
+    const size_t avail = Available(src, end);
+    if (avail < k_xyzHeaderBytes + k_xyzNumberBytes || GetU32(src) != k_sigXYZ || GetU32(src + 4) != 0)
+        return false;
+    std::vector<ICC_CPP_XYZNumber> read((avail - k_xyzHeaderBytes) / k_xyzNumberBytes);
+    for (size_t i = 0; i < read.size(); ++i) {
+        const unsigned char* p = src + k_xyzHeaderBytes + k_xyzNumberBytes * i;
+        read[i] = {ICCS15Fixed16ToDouble(static_cast<int>(GetU32(p))),
+                   ICCS15Fixed16ToDouble(static_cast<int>(GetU32(p + 4))),
+                   ICCS15Fixed16ToDouble(static_cast<int>(GetU32(p + 8)))};
+    }
+    values.swap(read);
+    return true;
+}
+
+void ICC_CPP_XYZType::Clear()
+{
+    values.clear();
+}
+
+unsigned int ICC_CPP_XYZType::GetEncodedSizeBytes()
+{
+    return static_cast<unsigned int>(k_xyzHeaderBytes + k_xyzNumberBytes * values.size());
+}
+
+ICC_CPP_XYZ_Tag::ICC_CPP_XYZ_Tag(unsigned int newSignature)
+{
+    SetHeader(newSignature, 0, 0);
+}
+
+bool ICC_CPP_XYZ_Tag::Write(unsigned char* dst, unsigned char* end)
+{
+    return xyz && xyz->Write(dst, end);
+}
+
+bool ICC_CPP_XYZ_Tag::Read(const unsigned char* src, const unsigned char* end)
+{
+    return xyz && xyz->Read(src, end);
+}
+
+void ICC_CPP_XYZ_Tag::Clear()
+{
+    if (xyz)
+        xyz->Clear();
+}
+
+unsigned int ICC_CPP_XYZ_Tag::GetEncodedSizeBytes()
+{
+    return xyz ? xyz->GetEncodedSizeBytes() : 0;
+}
+
+bool ICC_CPP_XYZ_Tag::ShareElement(const ICC_CPP_Tag& other)
+{
+    const auto* from = dynamic_cast<const ICC_CPP_XYZ_Tag*>(&other);
+    if (!from || from == this || !from->xyz)
+        return false;
+    xyz = from->xyz;
+    return true;
+}
+
+// ---- "desc" -------------------------------------------------------------------------------
+
+namespace {
+
+// The counts a "desc" element is written with: each text with its terminator, none for an
+// absent Unicode or ScriptCode text.
+struct DescCounts {
+    size_t ascii, unicode, script;
+};
+
+DescCounts CountsOf(const ICC_CPP_textDescriptionType& d)
+{
+    const size_t script = std::min(d.scriptText.size(), ICC_CPP_textDescriptionType::k_scriptCodeBytes - 1);
+    return {d.ascii.size() + 1, d.unicode.empty() ? 0 : d.unicode.size() + 1, d.scriptText.empty() ? 0 : script + 1};
+}
+
+// Exchanges the fields of two descriptions, which cannot fail.
+void SwapFields(ICC_CPP_textDescriptionType& a, ICC_CPP_textDescriptionType& b)
+{
+    a.ascii.swap(b.ascii);
+    std::swap(a.unicodeLanguage, b.unicodeLanguage);
+    a.unicode.swap(b.unicode);
+    std::swap(a.scriptCode, b.scriptCode);
+    a.scriptText.swap(b.scriptText);
+}
+
+}  // namespace
+
+bool ICC_CPP_textDescriptionType::SetText(const std::string& utf8)
+{
+    return OrOnFailure(false, [&] {
+        ICC_CPP_textDescriptionType made;
+        if (!ICCSevenBitText(utf8, &made.ascii))
+            return false;
+        if (made.ascii != utf8)
+            for (long cp : DecodeUtf8(utf8))
+                made.unicode.push_back(cp >= 0 && cp <= 0xFFFF ? static_cast<unsigned short>(cp)
+                                                               : k_replacementCharacter);
+        SwapFields(*this, made);
+        return true;
+    });
+}
+
+bool ICC_CPP_textDescriptionType::Write(unsigned char* dst, unsigned char* end)
+{
+    const DescCounts n = CountsOf(*this);
+    const size_t avail = Available(dst, end);
+    if (avail < k_descHeaderBytes + k_descUnicodeHeaderBytes + k_descScriptBytes ||
+        n.ascii + 2 * n.unicode > avail - k_descHeaderBytes - k_descUnicodeHeaderBytes - k_descScriptBytes)
+        return false;
+    PutU32(dst, k_sigDesc);
+    PutU32(dst + 4, 0);
+    PutU32(dst + 8, static_cast<unsigned int>(n.ascii));
+    unsigned char* p = std::copy(ascii.begin(), ascii.end(), dst + k_descHeaderBytes);
+    *p++ = 0;
+    PutU32(p, unicodeLanguage);
+    PutU32(p + 4, static_cast<unsigned int>(n.unicode));
+    p += k_descUnicodeHeaderBytes;
+    for (size_t i = 0; i < n.unicode; ++i, p += 2)
+        PutU16(p, i < unicode.size() ? unicode[i] : 0);
+    PutU16(p, scriptCode);
+    p[2] = static_cast<unsigned char>(n.script);
+    std::fill_n(p + 3, k_scriptCodeBytes, 0);
+    std::copy_n(scriptText.begin(), n.script == 0 ? 0 : n.script - 1, p + 3);
+    return true;
+}
+
+bool ICC_CPP_textDescriptionType::Read(const unsigned char* src, const unsigned char* end)
+{
+    return OrOnFailure(false, [&] { return ReadElement(src, end); });
+}
+
+bool ICC_CPP_textDescriptionType::ReadElement(const unsigned char* src, const unsigned char* end)
+{
+    // Each count is bounded by the bytes left after it before the next is read.
+    const size_t avail = Available(src, end);
+    if (avail < k_descHeaderBytes || GetU32(src) != k_sigDesc || GetU32(src + 4) != 0)
+        return false;
+    const size_t asciiCount = GetU32(src + 8);
+    if (asciiCount > avail - k_descHeaderBytes || avail - k_descHeaderBytes - asciiCount < k_descUnicodeHeaderBytes)
+        return false;
+    const unsigned char* unicodeHeader = src + k_descHeaderBytes + asciiCount;
+    const size_t left = static_cast<size_t>(end - unicodeHeader) - k_descUnicodeHeaderBytes;
+    const size_t unicodeCount = GetU32(unicodeHeader + 4);
+    if (unicodeCount > left / 2 || left - 2 * unicodeCount < k_descScriptBytes)
+        return false;
+    const unsigned char* script = unicodeHeader + k_descUnicodeHeaderBytes + 2 * unicodeCount;
+    const size_t scriptCount = script[2];
+    if (scriptCount > k_scriptCodeBytes)
+        return false;
+
+    ICC_CPP_textDescriptionType read;
+    const unsigned char* text = src + k_descHeaderBytes;
+    read.ascii.assign(text, std::find(text, text + asciiCount, 0));
+    read.unicodeLanguage = GetU32(unicodeHeader);
+    for (size_t i = 0; i < unicodeCount; ++i) {
+        const unsigned short unit = GetU16(unicodeHeader + k_descUnicodeHeaderBytes + 2 * i);
+        if (unit == 0)
+            break;
+        read.unicode.push_back(unit);
+    }
+    read.scriptCode = GetU16(script);
+    // The field ends in a terminator: its 67th byte is never text.
+    const size_t scriptBytes = std::min(scriptCount, k_scriptCodeBytes - 1);
+    read.scriptText.assign(script + 3, std::find(script + 3, script + 3 + scriptBytes, 0));
+    SwapFields(*this, read);
+    return true;
+}
+
+void ICC_CPP_textDescriptionType::Clear()
+{
+    ascii.clear();
+    unicodeLanguage = 0;
+    unicode.clear();
+    scriptCode = 0;
+    scriptText.clear();
+}
+
+unsigned int ICC_CPP_textDescriptionType::GetEncodedSizeBytes()
+{
+    const DescCounts n = CountsOf(*this);
+    const size_t size = k_descHeaderBytes + n.ascii + k_descUnicodeHeaderBytes + 2 * n.unicode + k_descScriptBytes;
+    return static_cast<unsigned int>((size + 3) & ~size_t(3));
+}
+
+ICC_CPP_textDescription_Tag::ICC_CPP_textDescription_Tag(unsigned int newSignature)
+{
+    SetHeader(newSignature, 0, 0);
+}
+
+bool ICC_CPP_textDescription_Tag::Write(unsigned char* dst, unsigned char* end)
+{
+    return description && description->Write(dst, end);
+}
+
+bool ICC_CPP_textDescription_Tag::Read(const unsigned char* src, const unsigned char* end)
+{
+    return description && description->Read(src, end);
+}
+
+void ICC_CPP_textDescription_Tag::Clear()
+{
+    if (description)
+        description->Clear();
+}
+
+unsigned int ICC_CPP_textDescription_Tag::GetEncodedSizeBytes()
+{
+    return description ? description->GetEncodedSizeBytes() : 0;
+}
+
+bool ICC_CPP_textDescription_Tag::ShareElement(const ICC_CPP_Tag& other)
+{
+    const auto* from = dynamic_cast<const ICC_CPP_textDescription_Tag*>(&other);
+    if (!from || from == this || !from->description)
+        return false;
+    description = from->description;
+    return true;
 }
 
 // ---- The profile --------------------------------------------------------------------------
@@ -673,6 +1055,12 @@ std::unique_ptr<ICC_CPP_Tag> NewDecodingTag(unsigned int type, unsigned int sign
         return std::make_unique<ICC_CPP_curve_Tag>();
     if (type == k_sigMft2 && (signature == k_sigA2B0 || signature == k_sigA2B1 || signature == k_sigA2B2))
         return std::make_unique<ICC_CPP_A2B_Tag>(signature);
+    if (type == k_sigMft2)
+        return std::make_unique<ICC_CPP_lut16_Tag>(signature);
+    if (type == k_sigXYZ)
+        return std::make_unique<ICC_CPP_XYZ_Tag>(signature);
+    if (type == k_sigDesc)
+        return std::make_unique<ICC_CPP_textDescription_Tag>(signature);
     return nullptr;
 }
 
@@ -901,7 +1289,7 @@ bool ICCXRiteToOrlisk(ICC_CPP_Profile* profile)
             return false;
         if (!profile->AddTag(copyright.release()))
             return false;
-        profile->header.creator = k_creatorOrlisk;
+        profile->header.creator = k_orliskCreator;
         return profile->SortTags();
     });
 }

@@ -15,6 +15,16 @@
 //           12 3x3 matrix (s15Fixed16), 48 input entries n, 50 output entries m,
 //           52 input tables (n x i u16), CLUT (g^i x o u16, first input slowest),
 //           output tables (m x o u16).
+//   "XYZ ": 0 "XYZ ", 4 reserved 0, 8 one or more XYZ values, 12 bytes each (3 x s15Fixed16).
+//   "desc": (version 2 textDescriptionType) 0 "desc", 4 reserved 0, 8 ASCII count a (with
+//           its terminator), 12 the ASCII text and its 0, 12+a Unicode language code, 16+a
+//           Unicode count u (in 16-bit units, with the terminator; 0 when there is no
+//           Unicode text), 20+a u x u16, 20+a+2u ScriptCode code (u16), 22+a+2u ScriptCode
+//           count (u8, at most 67), 23+a+2u a 67-byte field that holds the ScriptCode text.
+//
+// Numbers: s15Fixed16 is a signed 32-bit value, the number times 65536. The 16-bit Lab of
+// version 2 profiles (and of "mft2" tables in any version) carries L* 0..100 as 0..0xFF00
+// and a*, b* -128..127.996 as (value + 128) x 256.
 //
 // Profile: the 128-byte header, the tag count (4 bytes), one 12-byte table entry per tag
 // (signature, offset, size), then the elements in table order, each on a multiple of 4 bytes
@@ -60,6 +70,25 @@ bool ICCBuildDateTime(unsigned short* dateTime);
 // The same for a given calendar time.
 bool ICCBuildDateTime(unsigned short* dateTime, std::time_t when);
 
+// The connection space's illuminant, D50, as ICC profiles give it.
+inline constexpr double k_iccD50XYZ[3] = {0.9642, 1.0, 0.8249};
+
+// A number as s15Fixed16 (rounded to the nearest step of 1/65536, clamped to the type's
+// range; NaN gives 0), and back.
+int ICCDoubleToS15Fixed16(double value);
+double ICCS15Fixed16ToDouble(int value);
+
+// Lab to the 16-bit Lab encoding of version 2 profiles, rounded to the nearest code. Values
+// the encoding cannot hold are clipped to it (L* to 0..100.39, a* and b* to -128..127.996);
+// NaN gives code 0.
+void ICCEncodeLabV2(const double lab[3], unsigned short encoded[3]);
+void ICCDecodeLabV2(const unsigned short encoded[3], double lab[3]);
+
+// UTF-8 text as 7-bit ASCII into *ascii: every character outside ASCII, and every byte that
+// is not part of a well-formed UTF-8 character, becomes one '?'. False (*ascii unchanged)
+// for a null pointer or when memory runs out.
+bool ICCSevenBitText(const std::string& utf8, std::string* ascii);
+
 // The big-endian reading of a four-character signature: ICCSignature("curv") == 0x63757276.
 constexpr unsigned int ICCSignature(const char (&name)[5])
 {
@@ -68,6 +97,9 @@ constexpr unsigned int ICCSignature(const char (&name)[5])
            (static_cast<unsigned int>(static_cast<unsigned char>(name[2])) << 8) |
            static_cast<unsigned int>(static_cast<unsigned char>(name[3]));
 }
+
+// This system's profile creator signature.
+inline constexpr unsigned int k_orliskCreator = ICCSignature("ORLK");
 
 // The root of every encodable object. Write expects GetEncodedSizeBytes() bytes between dst
 // and end; Read expects the whole element between src and end. Both refuse (false) rather
@@ -119,12 +151,24 @@ public:
     unsigned int GetEncodedSizeBytes() override;
 };
 
-// The data element of an A2B tag read from an "mft2" element: the CLUT grid points as a row
-// table, one row of output values (0 to 1) per grid point. Everything else of the element is
-// kept as read; Write puts the rows back into the CLUT.
+// An "mft2" element: the CLUT grid points as a row table, one row of output values (0 to 1)
+// per grid point, first input slowest. Everything else of the element is kept as read or
+// made; Write puts the rows back into the CLUT.
 class ICC_CPP_lut16Type : public ICC_ProfileObject {
 public:
+    // Table lengths and channel counts an element may have.
+    static constexpr size_t k_minTableEntries = 2, k_maxTableEntries = 4096;
+    static constexpr size_t k_maxChannels = 15;
+
     std::vector<std::vector<float>> rows;
+
+    // Makes a new element with the identity matrix, `gridPoints` (2 to 255) points on every
+    // input axis, one table per input channel and one per output channel, each in its encoded
+    // form (0 = 0.0, 65535 = 1.0), and gridPoints^inputs rows of zeros. The tables of a side
+    // must be equally long (k_minTableEntries to k_maxTableEntries), the channels 1 to
+    // k_maxChannels and the element below 4 GiB; otherwise false and nothing changes.
+    bool Create(unsigned int gridPoints, const std::vector<std::vector<unsigned short>>& inputTables,
+                const std::vector<std::vector<unsigned short>>& outputTables);
 
     // Refuses a row table whose shape no longer matches the element read.
     bool Write(unsigned char* dst, unsigned char* end) override;
@@ -199,10 +243,11 @@ public:
     const void* GetElement() const override { return curve ? static_cast<const void*>(curve.get()) : this; }
 };
 
-// An A2B0, A2B1 or A2B2 tag. Its data element may be absent; such a tag cannot be written.
-class ICC_CPP_A2B_Tag : public ICC_CPP_Tag {
+// A tag whose element is an "mft2" element (B2A0, B2A1, gamt, ...). Its data element may be
+// absent; such a tag cannot be written.
+class ICC_CPP_lut16_Tag : public ICC_CPP_Tag {
 public:
-    explicit ICC_CPP_A2B_Tag(unsigned int signature);
+    explicit ICC_CPP_lut16_Tag(unsigned int signature);
 
     // Reads an "mft2" element; other element types are refused.
     bool Write(unsigned char* dst, unsigned char* end) override;
@@ -218,6 +263,97 @@ public:
 
 private:
     std::shared_ptr<ICC_CPP_lut16Type> m_data;
+};
+
+// An A2B0, A2B1 or A2B2 tag: the tables the camera edit works on.
+class ICC_CPP_A2B_Tag : public ICC_CPP_lut16_Tag {
+public:
+    using ICC_CPP_lut16_Tag::ICC_CPP_lut16_Tag;
+};
+
+// One XYZ value of an "XYZ " element.
+struct ICC_CPP_XYZNumber {
+    double X = 0.0, Y = 0.0, Z = 0.0;
+};
+
+// An "XYZ " element. Read takes every whole 12-byte value between the header and end.
+class ICC_CPP_XYZType : public ICC_ProfileObject {
+public:
+    std::vector<ICC_CPP_XYZNumber> values;  // as s15Fixed16 holds them: steps of 1/65536
+
+    // Refuses an element without values.
+    bool Write(unsigned char* dst, unsigned char* end) override;
+    bool Read(const unsigned char* src, const unsigned char* end) override;
+    void Clear() override;
+    unsigned int GetEncodedSizeBytes() override;
+
+private:
+    bool ReadElement(const unsigned char* src, const unsigned char* end);
+};
+
+// A version 2 "desc" element: an ASCII text, an optional Unicode (UCS-2) text and an optional
+// Macintosh ScriptCode text. Read takes the element as lying between src and end and refuses
+// one whose counts run past end or whose ScriptCode count is above 67.
+class ICC_CPP_textDescriptionType : public ICC_ProfileObject {
+public:
+    // Longest ScriptCode text, with its terminator.
+    static constexpr size_t k_scriptCodeBytes = 67;
+
+    std::string ascii;                  // up to its first 0 byte
+    unsigned int unicodeLanguage = 0;   // language code of the Unicode text
+    std::vector<unsigned short> unicode;  // up to its first 0; empty: no Unicode text
+    unsigned short scriptCode = 0;
+    std::string scriptText;             // up to its first 0; at most 66 bytes are read or written
+
+    // Sets the ASCII text to ICCSevenBitText(utf8) and, when that changed the text, the
+    // Unicode text to the UTF-8 text's characters (U+FFFD for those beyond 16 bits and for
+    // malformed bytes), language 0; otherwise no Unicode text. No ScriptCode text. False,
+    // with nothing changed, when memory runs out.
+    bool SetText(const std::string& utf8);
+
+    bool Write(unsigned char* dst, unsigned char* end) override;
+    bool Read(const unsigned char* src, const unsigned char* end) override;
+    void Clear() override;
+    unsigned int GetEncodedSizeBytes() override;
+
+private:
+    bool ReadElement(const unsigned char* src, const unsigned char* end);
+};
+
+// A tag whose element is an "XYZ " element (wtpt, bkpt, rXYZ, ...).
+class ICC_CPP_XYZ_Tag : public ICC_CPP_Tag {
+public:
+    explicit ICC_CPP_XYZ_Tag(unsigned int signature);
+
+    // The element, shared with the tags that share it. Null encodes to nothing and cannot be
+    // written.
+    std::shared_ptr<ICC_CPP_XYZType> xyz = std::make_shared<ICC_CPP_XYZType>();
+
+    bool Write(unsigned char* dst, unsigned char* end) override;
+    bool Read(const unsigned char* src, const unsigned char* end) override;
+    void Clear() override;
+    unsigned int GetEncodedSizeBytes() override;
+    bool ShareElement(const ICC_CPP_Tag& other) override;
+    const void* GetElement() const override { return xyz ? static_cast<const void*>(xyz.get()) : this; }
+};
+
+// A tag whose element is a version 2 "desc" element (desc, dmnd, dmdd, ...).
+class ICC_CPP_textDescription_Tag : public ICC_CPP_Tag {
+public:
+    explicit ICC_CPP_textDescription_Tag(unsigned int signature);
+
+    // The element, shared with the tags that share it. Null encodes to nothing and cannot be
+    // written.
+    std::shared_ptr<ICC_CPP_textDescriptionType> description = std::make_shared<ICC_CPP_textDescriptionType>();
+
+    bool Write(unsigned char* dst, unsigned char* end) override;
+    bool Read(const unsigned char* src, const unsigned char* end) override;
+    void Clear() override;
+    unsigned int GetEncodedSizeBytes() override;
+    bool ShareElement(const ICC_CPP_Tag& other) override;
+    const void* GetElement() const override {
+        return description ? static_cast<const void*>(description.get()) : this;
+    }
 };
 
 // Any other tag: its element's bytes, kept and written back unchanged. Read takes the tag's

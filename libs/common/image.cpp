@@ -1,24 +1,14 @@
 #include "image.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
 namespace {
 
-std::string Format(const char* format, int a)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, format, a);
-    return text;
-}
-
 std::string SizeText(int width, int height)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, "Illegal image size: %d x %d", width, height);
-    return text;
+    return "Illegal image size: " + std::to_string(width) + " x " + std::to_string(height);
 }
 
 }  // namespace
@@ -79,14 +69,14 @@ bool Image::checkBits(int bits)
 {
     if (bits == 8 || bits == 16 || bits == 32)
         return true;
-    return fail(Format("Illegal image bit size: %d", bits));
+    return fail("Illegal image bit size: " + std::to_string(bits));
 }
 
 bool Image::checkComponents(int components)
 {
     if (components >= 1 && components <= 4)
         return true;
-    return fail(Format("Illegal image components: %d", components));
+    return fail("Illegal image components: " + std::to_string(components));
 }
 
 bool Image::checkSize()
