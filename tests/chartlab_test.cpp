@@ -540,8 +540,8 @@ TEST_F(ChartlabRun, InvertedLabConvertsBackToItself)
 }
 
 // Known answers on a chart whose gamut is a box: inside, the RGB that reaches the value;
-// outside, the RGB of the nearest point of the box and the distance to it. Plain and CGATS,
-// with -r.
+// outside, the RGB of the nearest point of the box and the distance to it. Plain and CGATS
+// (with -r), the CGATS read back by Little CMS.
 TEST_F(ChartlabRun, InvertWritesTheRgbAndItsDistance)
 {
     Write("box.ti3", BoxChart());
@@ -568,47 +568,14 @@ TEST_F(ChartlabRun, InvertWritesTheRgbAndItsDistance)
                       "END_DATA\n",
                   r.out);
     }
-}
-
-// The CGATS output on the bundled chart, read back by the project's reader and by Little CMS,
-// holds the plain output's numbers after the wanted Lab.
-TEST_F(ChartlabRun, InvertCgatsOutputIsReadByBothReaders)
-{
-    const std::string chart = Data("chart17-srgb.ti3");
-    ASSERT_EQ(0, Run({"convert", "-m", chart, "-t", Data("targets1000.txt"), "-o", "lab.txt"}).status);
-    // Every fourth value pushed out of the gamut, above the white.
-    std::vector<double> labs = Numbers(Read("lab.txt"));
-    std::string text;
-    for (std::size_t v = 0; v < 1000; ++v) {
-        if (v % 4 == 0)
-            labs[3 * v] = 104.0;
-        char line[100];
-        std::snprintf(line, sizeof line, "%f %f %f\n", labs[3 * v], labs[3 * v + 1], labs[3 * v + 2]);
-        text += line;
-    }
-    Write("wanted.txt", text);
-    labs = Numbers(text);
-    const std::vector<double> plain = Numbers(Run({"invert", "-m", chart, "-l", "wanted.txt"}).out);
-    ASSERT_EQ(4000u, plain.size());
-    ASSERT_EQ(0, Run({"invert", "-m", chart, "-l", "wanted.txt", "-f", "cgats", "-o", "out.ti3"}).status);
-    CGATS ours;
-    ASSERT_EQ(1, ReadCGATS(File("out.ti3").c_str(), &ours, 0));
-    ASSERT_EQ(1000u, ours.rows.size());
+    // Little CMS reads the table, DE76 field included.
+    Write("out.ti3", Run({"invert", "-m", "box.ti3", "-l", "labs.ti3", "-f", "cgats"}).out);
     cmsHANDLE it8 = cmsIT8LoadFromFile(nullptr, File("out.ti3").c_str());
     ASSERT_NE(nullptr, it8);
-    int outside = 0;
-    for (int v = 0; v < 1000; ++v) {
-        SCOPED_TRACE(v);
-        outside += plain[4 * v + 3] > 0.0;
-        for (int c = 0; c < 7; ++c) {
-            const double want = c < 3 ? labs[3 * v + c] : plain[4 * v + c - 3];
-            EXPECT_EQ(want, ours.rows[v][c]);
-            EXPECT_NEAR(want, cmsIT8GetDataRowColDbl(it8, v, 1 + c), 1e-12);
-        }
-    }
-    EXPECT_NEAR(plain[4 * 999 + 3], cmsIT8GetDataDbl(it8, "1000", "DE76"), 1e-12);
+    EXPECT_EQ(3.0, cmsIT8GetPropertyDbl(it8, "NUMBER_OF_SETS"));
+    EXPECT_NEAR(14.142136, cmsIT8GetDataDbl(it8, "out", "DE76"), 1e-12);
+    EXPECT_NEAR(100.0, cmsIT8GetDataDbl(it8, "corner", "RGB_B"), 1e-12);
     cmsIT8Free(it8);
-    EXPECT_EQ(250, outside);
 }
 
 // Each failure: exit 2, one message naming the cause, nothing on standard output and an

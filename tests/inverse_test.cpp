@@ -349,14 +349,14 @@ TEST(GridInverse, RefusesWhatItCannotInvert)
     EXPECT_FALSE(inverse.Build(empty, Interpolation::Trilinear));
 }
 
-// A chart whose Lab lies in one plane (b is 0 everywhere): every tetrahedron is flat and the
-// trilinear Jacobian singular, yet every value the chart reaches comes back. When B changes
-// nothing, each value is reached along a whole line of B: the answer lies in the lowest cell
-// along B, the first in grid order.
+// A chart whose Lab does not change with B and has one lightness: every tetrahedron is flat,
+// the trilinear Jacobian singular and every cell's box flat, yet every value the chart reaches
+// comes back. Each is reached along a whole line of B: the answer lies in the lowest cell along
+// B, the first in grid order.
 TEST(GridInverse, FlatChartsStillComeBack)
 {
     const MeasuredGrid blind = Build(MakeChart(EvenAxis(3, 100.0), [](const Color3& c) {
-        return Color3{{c.c[0], c.c[1] - 0.2 * c.c[0], 0.0}};
+        return Color3{{50.0, c.c[0], c.c[1] - 0.2 * c.c[0]}};
     }));
     for (Interpolation how : k_both) {
         GridInverse inverse;
@@ -364,30 +364,11 @@ TEST(GridInverse, FlatChartsStillComeBack)
         for (int t = 0; t < 50; ++t) {
             const Color3 rgb{{t * 2.0, (t * 37) % 101 * 1.0, 0.0}};
             InverseResult result;
-            ASSERT_TRUE(inverse.Invert(Color3{{rgb.c[0], rgb.c[1] - 0.2 * rgb.c[0], 0.0}}, &result));
+            ASSERT_TRUE(inverse.Invert(Color3{{50.0, rgb.c[0], rgb.c[1] - 0.2 * rgb.c[0]}}, &result));
             EXPECT_TRUE(result.inGamut) << Name(how);
             EXPECT_NEAR(rgb.c[0], result.rgb.c[0], 1e-9) << Name(how);
             EXPECT_NEAR(rgb.c[1], result.rgb.c[1], 1e-9) << Name(how);
             EXPECT_LE(result.rgb.c[2], 50.0) << Name(how);
-        }
-    }
-
-    const MeasuredGrid grid = Build(MakeChart(EvenAxis(4, 90.0), [](const Color3& c) {
-        return Color3{{0.5 * c.c[0] + 0.3 * c.c[1] + 0.2 * c.c[2], c.c[0] - c.c[1] + 0.01 * c.c[0] * c.c[2], 0.0}};
-    }));
-    std::mt19937_64 random(8);
-    for (Interpolation how : k_both) {
-        SCOPED_TRACE(Name(how));
-        GridInverse inverse;
-        ASSERT_TRUE(inverse.Build(grid, how));
-        for (int t = 0; t < 100; ++t) {
-            Color3 lab;
-            ASSERT_EQ(GridLookup::Ok, grid.Interpolate(RandomRgb(grid, random), how, &lab));
-            InverseResult result;
-            ASSERT_TRUE(inverse.Invert(lab, &result));
-            EXPECT_TRUE(result.inGamut) << "target " << t;
-            for (int c = 0; c < 3; ++c)
-                EXPECT_NEAR(lab.c[c], result.lab.c[c], 1e-9);
         }
     }
 }

@@ -89,7 +89,6 @@ void CellBins::Build(int m, const std::vector<CellBlock>& blocks, double margin)
         m_bounds.Add(grown.box);
         m_blocks.push_back(grown);
     }
-    m_first.assign(1, 0);
     if (m_blocks.empty())
         return;
     // Bins about half as large as the mean block box, where the blocks spread along the axis.

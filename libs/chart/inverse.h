@@ -8,14 +8,14 @@
 // accepts it.
 //
 // In gamut. The cells whose corners' Lab box holds the wanted value (found through a lattice
-// of Lab bins over those boxes, cellindex.h) are tried in grid order: by their lower corner, R slowest, then G,
-// then B. Tetrahedral: the first of them holding the value gives the answer, from the first
-// of its six tetrahedra that holds it; each tetrahedron is linear, so a 3 x 3 system gives its
-// RGB. Trilinear: each is tried with Newton's method from its linear estimate, and the first
-// that converges gives the answer; only when none does are they searched again, in the same
-// order, by halving them (cellinverse.h). The answer reproduces the wanted value to within
-// Tolerance() in every component. Where folds in the measurements let several RGB give the
-// same Lab value, these rules pick one, always the same.
+// of Lab bins over those boxes, cellindex.h) are tried in grid order: by their lower corner,
+// R slowest, then G, then B. Tetrahedral: the first of them holding the value gives the
+// answer, from the first of its six tetrahedra that holds it; each tetrahedron is linear, so a
+// 3 x 3 system gives its RGB. Trilinear: each is tried with Newton's method from its linear
+// estimate, and the first that converges gives the answer; only when none does are they
+// searched again, in the same order, by halving them (cellinverse.h). The answer reproduces
+// the wanted value to within Tolerance() in every component. Where folds in the measurements
+// let several RGB give the same Lab value, these rules pick one, always the same.
 //
 // Out of gamut. The nearest value over the domain is reached on the domain's boundary surface
 // (the faces of usable cells whose neighbour across the face is missing or unusable), or at a
@@ -25,9 +25,10 @@
 // boundary faces. Tetrahedral: every face is two triangles and every cell six tetrahedra, and
 // the nearest point of each is exact. Trilinear: faces and cells are halved, nearest bound
 // first, until no part can be nearer by more than a millionth of the distance found (at least
-// 1e-12 and at most 1e-6 times the largest Lab component of the grid's points, so at most
-// 1e-4 for Lab within 100): the answer is that near to the true minimum. When two points are
-// equally near, the first found is kept.
+// 1e-12 and at most 1e-6 times the power of two above the largest Lab component of the grid's
+// points, so at most 1.28e-4 for Lab within 100): the answer is that near to the true minimum.
+// When two points are equally near, the first found is kept. The cells with a share of the
+// surface are found through a tree of their boxes (cellindex.h), nearest first.
 //
 // The searches work on Lab values scaled by a power of two (which is exact) so that the grid's
 // are at most 1 in size; any finite chart is then searched without overflow.
@@ -44,8 +45,9 @@
 #include <cstdint>
 #include <vector>
 
-// How the candidate cells are found: through the tree of Lab boxes, or by looking at every
-// cell's box in grid order. Both give the same in-gamut answers; Scan is the yardstick.
+// How the candidate cells are found: through the Lab bins and the tree of cellindex.h, or by
+// looking at every cell in grid order. Both give the same in-gamut answers, and nearest
+// distances that agree to the slack above; Scan is the yardstick.
 enum class InverseSearch { Indexed, Scan };
 
 struct InverseResult {
