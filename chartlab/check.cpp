@@ -74,25 +74,14 @@ constexpr const char* k_helpText =
 
 int ParseOptions(int argc, char** argv, Options* options)
 {
-    std::vector<std::string> extra;
-    ns_Argparser::Argparser parser(argc, argv, false);
-    auto* help = new ns_Argparser::ArgparserOptionHelp('h', "help", "prints this help message");
-    parser.AddOption(help);
-    parser.AddString('m', "measurements", &options->chart,
-                     "measured chart: RGB_R RGB_G RGB_B with LAB_L LAB_A LAB_B or XYZ_X XYZ_Y XYZ_Z", true);
+    CommandLine line(argc, argv, &options->chart);
+    ns_Argparser::Argparser& parser = line.Parser();
     parser.AddString('o', "output", &options->output, "report file, - for standard output", false);
     parser.AddSwitch(0, "json", &options->json, "writes the report as a JSON object");
     parser.AddInt(0, "worst", &options->worst, "number of worst patches listed, 0 to 1000", false);
     parser.AddString(0, "swatches", &options->swatches, "Targa image of the worst patches, or none", false);
-    parser.AddArgNames(&extra, "");
-    parser.SetHelpString(k_helpText);
-    if (const int status = ProcessCommandLine(parser, *help); status >= 0)
+    if (const int status = line.Process(k_helpText); status >= 0)
         return status;
-
-    if (!extra.empty()) {
-        Complain(argv[0], "unexpected argument '%s'", extra.front().c_str());
-        return k_exitUsage;
-    }
     if (options->worst < 0 || options->worst > k_maxWorst) {
         Complain(argv[0], "invalid number of worst patches %d: use 0 to %d", options->worst, k_maxWorst);
         return k_exitUsage;
@@ -410,18 +399,8 @@ int Check(const char* program, const Options& options)
         return k_exitFailure;
     const std::string report =
         options.json ? JsonReport(check) : TextReport(options.chart, check, grid);
-    Output output(options.output);
-    if (!output.Open()) {
-        Complain(program, "cannot write %s", output.Describe().c_str());
+    if (!WriteOutput(program, options.output, [&](Output& output) { output.Append(report); }))
         return k_exitFailure;
-    }
-    char* room = output.Room(report.size());
-    std::memcpy(room, report.data(), report.size());
-    output.Advance(room + report.size());
-    if (!output.Finish()) {
-        Complain(program, "cannot write %s", output.Describe().c_str());
-        return k_exitFailure;
-    }
     return k_exitSuccess;
 }
 
@@ -429,13 +408,8 @@ int Check(const char* program, const Options& options)
 
 int RunCheck(int argc, char** argv)
 {
-    try {
-        Options options;
-        if (const int status = ParseOptions(argc, argv, &options); status >= 0)
-            return status;
-        return Check(argv[0], options);
-    } catch (const std::bad_alloc&) {
-        Complain(argv[0], "out of memory");
-        return k_exitFailure;
-    }
+    Options options;
+    if (const int status = ParseOptions(argc, argv, &options); status >= 0)
+        return status;
+    return Check(argv[0], options);
 }

@@ -79,14 +79,31 @@ void Complain(const char* program, const char* format, ...)
     std::fputs(text.c_str(), stderr);
 }
 
-int ProcessCommandLine(ns_Argparser::Argparser& parser, const ns_Argparser::ArgparserOption& help)
+CommandLine::CommandLine(int argc, char** argv, std::string* chart)
+    : m_program(argv[0]),
+      m_parser(argc, argv, false),
+      m_help(new ns_Argparser::ArgparserOptionHelp('h', "help", "prints this help message"))
 {
+    m_parser.AddOption(m_help);
+    m_parser.AddString('m', "measurements", chart,
+                       "measured chart: RGB_R RGB_G RGB_B with LAB_L LAB_A LAB_B or XYZ_X XYZ_Y XYZ_Z", true);
+}
+
+int CommandLine::Process(const char* helpText)
+{
+    m_parser.AddArgNames(&m_extra, "");
+    m_parser.SetHelpString(helpText);
     std::string text;
-    if (ProcessHoldingOutput(parser, &text))
-        return -1;
-    std::FILE* stream = help.seen ? stdout : stderr;
-    std::fwrite(text.data(), 1, text.size(), stream);
-    return help.seen ? k_exitSuccess : k_exitUsage;
+    if (!ProcessHoldingOutput(m_parser, &text)) {
+        std::FILE* stream = m_help->seen ? stdout : stderr;
+        std::fwrite(text.data(), 1, text.size(), stream);
+        return m_help->seen ? k_exitSuccess : k_exitUsage;
+    }
+    if (!m_extra.empty()) {
+        Complain(m_program, "unexpected argument '%s'", m_extra.front().c_str());
+        return k_exitUsage;
+    }
+    return -1;
 }
 
 bool ParseInterpolation(const std::string& text, Interpolation* how)
@@ -128,26 +145,15 @@ bool ParseRange(const std::string& text, double* range)
 int ParseTableOptions(int argc, char** argv, const TableCommand& command, TableOptions* options)
 {
     std::string interpolation = "trilinear", format = "plain", range = "none";
-    std::vector<std::string> extra;
-    ns_Argparser::Argparser parser(argc, argv, false);
-    auto* help = new ns_Argparser::ArgparserOptionHelp('h', "help", "prints this help message");
-    parser.AddOption(help);
-    parser.AddString('m', "measurements", &options->chart,
-                     "measured chart: RGB_R RGB_G RGB_B with LAB_L LAB_A LAB_B or XYZ_X XYZ_Y XYZ_Z", true);
+    CommandLine line(argc, argv, &options->chart);
+    ns_Argparser::Argparser& parser = line.Parser();
     parser.AddString(command.tableLetter, command.tableName, &options->table, command.tableHelp, false);
     parser.AddString('o', "output", &options->output, "output file, - for standard output", false);
     parser.AddString('i', "interpolation", &interpolation, "trilinear or tetrahedral", false);
     parser.AddString('f', "format", &format, command.formatHelp, false);
     parser.AddString('r', "range", &range, command.rangeHelp, false);
-    parser.AddArgNames(&extra, "");
-    parser.SetHelpString(command.helpText);
-    if (const int status = ProcessCommandLine(parser, *help); status >= 0)
+    if (const int status = line.Process(command.helpText); status >= 0)
         return status;
-
-    if (!extra.empty()) {
-        Complain(argv[0], "unexpected argument '%s'", extra.front().c_str());
-        return k_exitUsage;
-    }
     if (!ParseInterpolation(interpolation, &options->how)) {
         Complain(argv[0], "unknown interpolation '%s': use trilinear or tetrahedral", interpolation.c_str());
         return k_exitUsage;

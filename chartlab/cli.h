@@ -28,10 +28,27 @@ inline constexpr const char* k_standardStream = "-";
 // "`program`: " and the printf-formatted text, one line on standard error.
 void Complain(const char* program, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-// Runs parser.Process(). Returns -1 when the command line was accepted; otherwise the exit
-// status: 0 after help was asked for (the usage text then goes to standard output), 1 after
-// a refusal (the parser's messages and usage text then go to standard error).
-int ProcessCommandLine(ns_Argparser::Argparser& parser, const ns_Argparser::ArgparserOption& help);
+// A command's command line: -h, the required -m CHART, the options the command adds through
+// Parser(), and no positional arguments.
+class CommandLine {
+public:
+    CommandLine(int argc, char** argv, std::string* chart);
+    CommandLine(const CommandLine&) = delete;
+    CommandLine& operator=(const CommandLine&) = delete;
+
+    ns_Argparser::Argparser& Parser() { return m_parser; }
+    // Processes the line, `helpText` being the paragraph after the option list. Returns -1 when
+    // the line was accepted; otherwise the exit status: 0 after help was asked for (the usage
+    // text then goes to standard output), 1 after a refusal (the parser's messages and usage
+    // text, or the message about a positional argument, then go to standard error).
+    int Process(const char* helpText);
+
+private:
+    const char* m_program;
+    ns_Argparser::Argparser m_parser;
+    ns_Argparser::ArgparserOptionHelp* m_help;
+    std::vector<std::string> m_extra;
+};
 
 // "trilinear" or "tetrahedral".
 bool ParseInterpolation(const std::string& text, Interpolation* how);

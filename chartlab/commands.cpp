@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -55,10 +56,16 @@ int RunChartlab(int argc, char** argv)
             continue;
         // The command sees "chartlab NAME" as its program name, which its usage text shows.
         std::string program = "chartlab " + word;
-        std::vector<char*> args{program.data()};
-        args.insert(args.end(), argv + 2, argv + argc);
-        args.push_back(nullptr);
-        return c.run(argc - 1, args.data());
+        try {
+            std::vector<char*> args{program.data()};
+            args.insert(args.end(), argv + 2, argv + argc);
+            args.push_back(nullptr);
+            return c.run(argc - 1, args.data());
+        } catch (const std::bad_alloc&) {
+            // Every command ends here when memory runs out, whatever it was doing.
+            chartlab::Complain(program.c_str(), "out of memory");
+            return chartlab::k_exitFailure;
+        }
     }
     std::fprintf(stderr, "chartlab: unknown command '%s' (chartlab -h lists the commands)\n", word.c_str());
     return chartlab::k_exitUsage;

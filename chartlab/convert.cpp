@@ -8,7 +8,6 @@
 #include "cli.h"
 #include "commands.h"
 
-#include <new>
 #include <string>
 #include <vector>
 
@@ -98,13 +97,8 @@ int Convert(const char* program, const TableOptions& options)
 
 int RunConvert(int argc, char** argv)
 {
-    try {
-        TableOptions options;
-        if (const int status = ParseTableOptions(argc, argv, k_command, &options); status >= 0)
-            return status;
-        return Convert(argv[0], options);
-    } catch (const std::bad_alloc&) {
-        Complain(argv[0], "out of memory");
-        return k_exitFailure;
-    }
+    TableOptions options;
+    if (const int status = ParseTableOptions(argc, argv, k_command, &options); status >= 0)
+        return status;
+    return Convert(argv[0], options);
 }

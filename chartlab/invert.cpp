@@ -11,7 +11,6 @@
 #include "commands.h"
 #include "inverse.h"
 
-#include <new>
 #include <string>
 #include <vector>
 
@@ -101,13 +100,8 @@ int Invert(const char* program, const TableOptions& options)
 
 int RunInvert(int argc, char** argv)
 {
-    try {
-        TableOptions options;
-        if (const int status = ParseTableOptions(argc, argv, k_command, &options); status >= 0)
-            return status;
-        return Invert(argv[0], options);
-    } catch (const std::bad_alloc&) {
-        Complain(argv[0], "out of memory");
-        return k_exitFailure;
-    }
+    TableOptions options;
+    if (const int status = ParseTableOptions(argc, argv, k_command, &options); status >= 0)
+        return status;
+    return Invert(argv[0], options);
 }

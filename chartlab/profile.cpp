@@ -7,7 +7,6 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -35,13 +34,9 @@ struct Options {
 // Parses the command line into `options`; -1 when accepted, else the exit status.
 int ParseOptions(int argc, char** argv, Options* options)
 {
-    std::vector<std::string> extra;
     std::string profileClass = "input";
-    ns_Argparser::Argparser parser(argc, argv, false);
-    auto* help = new ns_Argparser::ArgparserOptionHelp('h', "help", "prints this help message");
-    parser.AddOption(help);
-    parser.AddString('m', "measurements", &options->chart,
-                     "measured chart: RGB_R RGB_G RGB_B with LAB_L LAB_A LAB_B or XYZ_X XYZ_Y XYZ_Z", true);
+    CommandLine line(argc, argv, &options->chart);
+    ns_Argparser::Argparser& parser = line.Parser();
     parser.AddString('o', "output", &options->output, "the profile file to write", true);
     parser.AddString(0, "class", &profileClass, "input (A2B tables) or display (A2B and B2A tables)", false);
     parser.AddString(0, "description", &options->description,
@@ -49,15 +44,8 @@ int ParseOptions(int argc, char** argv, Options* options)
     parser.AddString(0, "copyright", &options->copyright, "the profile's copyright text (ASCII)", false);
     parser.AddInt(0, "clut", &options->clutPoints, "points per axis of a display profile's B2A tables, 2 to 255",
                   false);
-    parser.AddArgNames(&extra, "");
-    parser.SetHelpString(k_helpText);
-    if (const int status = ProcessCommandLine(parser, *help); status >= 0)
+    if (const int status = line.Process(k_helpText); status >= 0)
         return status;
-
-    if (!extra.empty()) {
-        Complain(argv[0], "unexpected argument '%s'", extra.front().c_str());
-        return k_exitUsage;
-    }
     if (profileClass == "input" || profileClass == "display") {
         options->profileClass = profileClass == "input" ? ProfileClass::Input : ProfileClass::Display;
     } else {
@@ -148,13 +136,8 @@ int MakeProfile(const char* program, const Options& options)
 
 int RunProfile(int argc, char** argv)
 {
-    try {
-        Options options;
-        if (const int status = ParseOptions(argc, argv, &options); status >= 0)
-            return status;
-        return MakeProfile(argv[0], options);
-    } catch (const std::bad_alloc&) {
-        Complain(argv[0], "out of memory");
-        return k_exitFailure;
-    }
+    Options options;
+    if (const int status = ParseOptions(argc, argv, &options); status >= 0)
+        return status;
+    return MakeProfile(argv[0], options);
 }
