@@ -235,27 +235,6 @@ void NearestInSimplexIfCloser(const Simplex& s, const Color3& t, CellPoint* best
     }
 }
 
-Color3 EvaluateTetrahedral(const Color3 corners[8], const double f[3])
-{
-    int order[3] = {0, 1, 2};
-    if (f[order[0]] < f[order[1]])
-        std::swap(order[0], order[1]);
-    if (f[order[1]] < f[order[2]])
-        std::swap(order[1], order[2]);
-    if (f[order[0]] < f[order[1]])
-        std::swap(order[0], order[1]);
-    const Color3& c0 = corners[0];
-    const Color3& c1 = corners[Bit(order[0])];
-    const Color3& c2 = corners[Bit(order[0]) | Bit(order[1])];
-    const Color3& c3 = corners[7];
-    const double w0 = 1.0 - f[order[0]], w1 = f[order[0]] - f[order[1]], w2 = f[order[1]] - f[order[2]],
-                 w3 = f[order[2]];
-    Color3 out;
-    for (int n = 0; n < 3; ++n)
-        out.c[n] = ((c0.c[n] * w0 + c1.c[n] * w1) + c2.c[n] * w2) + c3.c[n] * w3;
-    return out;
-}
-
 // ---------------------------------------------------------------------------------------
 // Multilinear patches (trilinear interpolation): a cell (n = 3) or one of its faces (n = 2)
 
@@ -659,7 +638,7 @@ bool Invert3(const double p[3][3], double inverse[3][3])
 
 Color3 Evaluate(const Color3 corners[8], Interpolation how, const double f[3])
 {
-    return how == Interpolation::Tetrahedral ? EvaluateTetrahedral(corners, f)
+    return how == Interpolation::Tetrahedral ? TetrahedralBlend(corners, f)
                                              : ValueAt(PolynomialOf(corners), f, nullptr);
 }
 
@@ -685,13 +664,13 @@ bool SolveTetrahedral(const Color3 corners[8], const Color3& lab, double toleran
             g[2] = std::clamp(g[2], 0.0, g[1]);
             for (int i = 0; i < 3; ++i)
                 at[o[i]] = g[i];
-            if (WithinTolerance(EvaluateTetrahedral(corners, at), lab, tolerance)) {
+            if (WithinTolerance(TetrahedralBlend(corners, at), lab, tolerance)) {
                 std::copy(at, at + 3, f);
                 return true;
             }
         }
         // A flat tetrahedron, or one the system solves too coarsely: its nearest point.
-        if (NearestInSimplex(s, lab, at) <= tolerance && WithinTolerance(EvaluateTetrahedral(corners, at), lab, tolerance)) {
+        if (NearestInSimplex(s, lab, at) <= tolerance && WithinTolerance(TetrahedralBlend(corners, at), lab, tolerance)) {
             std::copy(at, at + 3, f);
             return true;
         }

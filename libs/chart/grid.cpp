@@ -267,10 +267,8 @@ Color3 MeasuredGrid::Trilinear(const GridCell& cell, const Color3 c[8]) const
 // fraction, then the next: with fractions f1 >= f2 >= f3 the corners on that path weigh
 // 1 - f1, f1 - f2, f2 - f3 and f3. A fraction of exactly 0 or 1 therefore reproduces a
 // corner, edge or face exactly; ties pick either neighbouring tetrahedron, which agree there.
-Color3 MeasuredGrid::Tetrahedral(const GridCell& cell, const Color3 c[8]) const
+Color3 TetrahedralBlend(const Color3 corners[8], const double f[3])
 {
-    double f[3];
-    Fractions(cell, f);
     // order[0] is the axis with the largest fraction, order[2] the one with the smallest.
     int order[3] = {0, 1, 2};
     if (f[order[0]] < f[order[1]])
@@ -280,13 +278,12 @@ Color3 MeasuredGrid::Tetrahedral(const GridCell& cell, const Color3 c[8]) const
     if (f[order[0]] < f[order[1]])
         std::swap(order[0], order[1]);
 
-    int step[3] = {0, 0, 0};
-    step[order[0]] = 1;
-    const Color3& c1 = c[CornerNumber(step[0], step[1], step[2])];
-    step[order[1]] = 1;
-    const Color3& c2 = c[CornerNumber(step[0], step[1], step[2])];
-    const Color3& c0 = c[CornerNumber(0, 0, 0)];
-    const Color3& c3 = c[CornerNumber(1, 1, 1)];
+    // The corner one step along an axis: R is the high bit of a corner number, B the low one.
+    const int first = 4 >> order[0], second = first | (4 >> order[1]);
+    const Color3& c0 = corners[0];
+    const Color3& c1 = corners[first];
+    const Color3& c2 = corners[second];
+    const Color3& c3 = corners[7];
     const double w0 = 1.0 - f[order[0]], w1 = f[order[0]] - f[order[1]], w2 = f[order[1]] - f[order[2]],
                  w3 = f[order[2]];
     Color3 out;
@@ -297,7 +294,11 @@ Color3 MeasuredGrid::Tetrahedral(const GridCell& cell, const Color3 c[8]) const
 
 Color3 MeasuredGrid::Blend(const GridCell& cell, const Color3 corners[8], Interpolation how) const
 {
-    return how == Interpolation::Tetrahedral ? Tetrahedral(cell, corners) : Trilinear(cell, corners);
+    if (how == Interpolation::Trilinear)
+        return Trilinear(cell, corners);
+    double f[3];
+    Fractions(cell, f);
+    return TetrahedralBlend(corners, f);
 }
 
 Color3 MeasuredGrid::InterpolateInCell(const GridCell& cell, Interpolation how) const

@@ -59,6 +59,11 @@ struct GridCell {
     double position[3] = {0.0, 0.0, 0.0};   // R, G and B of the point
 };
 
+// Tetrahedral interpolation inside one cell: `corners` numbered di * 4 + dj * 2 + dk (di along
+// R, dj along G, dk along B), `fraction` the point's position along R, G and B, each 0 on the
+// cell's lower corner and 1 on its upper one.
+Color3 TetrahedralBlend(const Color3 corners[8], const double fraction[3]);
+
 class MeasuredGrid {
 public:
     // Builds the grid from index-parallel lists. Once the three axes are known to be equally
@@ -103,7 +108,6 @@ private:
     bool GatherCorners(const int index[3], Color3 corners[8]) const;
     Color3 Blend(const GridCell& cell, const Color3 corners[8], Interpolation how) const;
     Color3 Trilinear(const GridCell& cell, const Color3 corners[8]) const;
-    Color3 Tetrahedral(const GridCell& cell, const Color3 corners[8]) const;
 
     std::vector<double> m_axes[3];
     std::int64_t m_n = 0;
