@@ -1,5 +1,6 @@
-// The table reader on one known-good text per layout and one defect per case, and the
-// writer's "%lf" lines and its all-or-nothing replacement of the file.
+// The table reader on one known-good text per layout and one defect per case, the stream
+// reader's record of where each patch stands, and the writer's all-or-nothing replacement of
+// the file ("%lf" lines: fastpaths_test and the end-to-end golden files).
 #include "patchtables.h"
 #include "testutil.h"
 
@@ -9,61 +10,71 @@
 
 namespace {
 
+using Values = std::vector<std::vector<double>>;
 using testutil::TempDir;
 
-// Reads `text` for the three named columns; the list starts non-empty so that a failure
-// must clear it.
-std::vector<std::vector<double>> Read(const TempDir& dir, const std::string& text, int wantResult,
-                                      const char* a = "RGB_R", const char* b = "RGB_G", const char* c = "RGB_B")
+Values ValuesOf(const std::vector<Color3>& patches)
 {
-    testutil::WriteFile(dir.file("t"), text);
-    std::vector<Color3> patches{Color3{{9, 9, 9}}};
-    EXPECT_EQ(wantResult, ReadTripletFileString(dir.file("t"), &patches, a, b, c));
-    std::vector<std::vector<double>> values;
+    Values values;
     for (const Color3& p : patches)
         values.push_back({p.c[0], p.c[1], p.c[2]});
     return values;
 }
 
+// Reads `text` for the three named columns; the list starts non-empty so that a failure
+// must clear it.
+Values Read(const TempDir& dir, const std::string& text, int wantResult, const char* a = "RGB_R",
+            const char* b = "RGB_G", const char* c = "RGB_B")
+{
+    testutil::WriteFile(dir.file("t"), text);
+    std::vector<Color3> patches{Color3{{9, 9, 9}}};
+    EXPECT_EQ(wantResult, ReadTripletFileString(dir.file("t"), &patches, a, b, c));
+    return ValuesOf(patches);
+}
+
 const std::string k_header = "CTI3\n\nBEGIN_DATA_FORMAT\nSAMPLE_ID\tNAME\tRGB_R\tRGB_G\tRGB_B\tLAB_L\tLAB_A\tLAB_B\n"
                              "END_DATA_FORMAT\nBEGIN_DATA\n";
+const std::string k_longLine = "1 2 3" + std::string(k_maxPieceChars - 5, ' ');  // one full piece
 
+// Each case is read from a file and, through the stream reader, from memory: the same patches
+// either way. The stream reader also records where each patch stands: its physical line (a
+// long line's pieces share it) and, in the column layout, its sample id (when given here).
 TEST(PatchTableRead, ReadsEachLayoutAndRefusesMalformedTables)
 {
     struct Case {
         const char* name;
         std::string text;
         int wantResult;
-        std::vector<std::vector<double>> want;
+        Values want;
+        std::vector<std::size_t> lines = {};
+        std::vector<std::string> ids = {};
     };
     const std::vector<Case> cases = {
         {"triplets read as strtod does, up to the first line without three numbers",
-         "1e400 -inf 0x10 4\n 4\t5 6 x\n7,8,9\n10 11 12\n", 1, {{HUGE_VAL, -HUGE_VAL, 16}, {4, 5, 6}}},
-        {"patch layout", "PATCH_HEADER x\nfoo\nPATCH_DATA\n1 2 3\n4 5 6\nend\n7 8 9\n", 1, {{1, 2, 3}, {4, 5, 6}}},
+         "1e400 -inf 0x10 4\n 4\t5 6 x\n7,8,9\n10 11 12\n", 1, {{HUGE_VAL, -HUGE_VAL, 16}, {4, 5, 6}}, {1, 2}},
+        {"patch layout", "PATCH_HEADER x\nfoo\n\nPATCH_DATA\n1 2 3\n4 5 6\nend\n7 8 9", 1, {{1, 2, 3}, {4, 5, 6}}, {5, 6}},
         {"patch layout with no patches", "PATCH_HEADER\nPATCH_DATA\n", 1, {}},
         {"patch layout without data", "PATCH_HEADER\n1 2 3\n", 0, {}},
         {"columns rounded to single precision, a name reading 0, a row of three fields ending the block",
          k_header + "1\tA1\t0.1\t2\t3\t4\t5\t6\n2 B1 B1 8 9 10 11 12\n3 C1 1\n4 D1 1 1 1 1 1 1\n", 1,
-         {{static_cast<float>(0.1), 2, 3}, {0, 8, 9}}},
+         {{static_cast<float>(0.1), 2, 3}, {0, 8, 9}}, {7, 8}, {"1", "2"}},
         {"decimal commas; a comma in any other field ends the number",
          k_header + "1 A 0,5 -2,25 +51,2872 1 1 1\n2 B 1,2,3 1,5e2 ,5 1 1 1\n3 C 7 8 9,75\r\n", 1,
          {{0.5, -2.25, static_cast<float>(51.2872)}, {1, 1, 0}, {7, 8, 9.75}}},
-        {"CR-LF endings", "CTI3\r\nBEGIN_DATA_FORMAT\r\nSAMPLE_ID NAME RGB_R RGB_G RGB_B\r\n"
-                          "BEGIN_DATA\r\n1 A 4 5 6\r\n2 B 7 8 9 \r\n\r\n3 C 1 1 1\r\n", 1, {{4, 5, 6}, {7, 8, 9}}},
-        {"SampleID header, first occurrence of a name kept",
-         "x\nSampleID RGB_R RGB_G RGB_B RGB_R\nSAMPLE_ID RGB_B\nBEGIN_DATA\n1 2 3 4 5\n", 1, {{2, 3, 4}}},
+        {"CR-LF endings, SampleID header, first occurrence of a name kept",
+         "x\r\nSampleID RGB_R RGB_G RGB_B RGB_R\r\nSAMPLE_ID RGB_B\r\nBEGIN_DATA\r\nA1 2 3 4 5\r\n2 7 8 9 \r\n\r\n3 1 1 1 1\r\n",
+         1, {{2, 3, 4}, {7, 8, 9}}, {5, 6}, {"A1", "2"}},
         {"no BEGIN_DATA", k_header.substr(0, k_header.size() - 11), 0, {}},
         {"header on the first line is never examined", "SAMPLE_ID RGB_R RGB_G RGB_B\nBEGIN_DATA\n1 2 3 4\n", 0, {}},
         {"names only in lines not starting with SAMPLE_ID, or in another case",
          "x\nRGB_R RGB_G RGB_B\nSAMPLE_ID rgb_r rgb_g rgb_b\nBEGIN_DATA\n1 2 3 4\n", 0, {}},
         {"a row too short for a requested column", k_header + "1 A 1 2 3 4 5 6\n2 B 1 2\n", 0, {}},
         {"empty file", "", 0, {}},
-        {"a long line is read in 8190-character pieces", "1 2 3" + std::string(8185, ' ') + "4 5 6\n7 8 9\n", 1,
-         {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}},
-        {"a line of exactly 8190 characters keeps its newline", "1 2 3" + std::string(8185, ' ') + "\n4 5 6\n", 1,
-         {{1, 2, 3}, {4, 5, 6}}},
-        {"a row of exactly 8190 characters keeps its CR-LF ending",
-         k_header + "1 A 1 2 3 4 5 6" + std::string(8175, ' ') + "\r\n2 B 7 8 9 4 5 6\r\n", 1, {{1, 2, 3}, {7, 8, 9}}},
+        {"a long line is read in pieces", k_longLine + "4 5 6\n7 8 9\n", 1, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {1, 1, 2}},
+        {"a line of exactly one piece keeps its newline", k_longLine + "\n4 5 6\n", 1, {{1, 2, 3}, {4, 5, 6}}, {1, 2}},
+        {"a row of exactly one piece keeps its CR-LF ending",
+         k_header + "1 A 1 2 3 4 5 6" + std::string(k_maxPieceChars - 15, ' ') + "\r\n2 B 7 8 9 4 5 6\r\n", 1,
+         {{1, 2, 3}, {7, 8, 9}}, {7, 8}, {"1", "2"}},
         {"a 5000-character header field is compared in full",
          "x\nSAMPLE_ID " + std::string(5000, 'R') + " RGB_R RGB_G RGB_B\nBEGIN_DATA\n1 0 2 3 4\n", 1, {{2, 3, 4}}},
     };
@@ -71,10 +82,16 @@ TEST(PatchTableRead, ReadsEachLayoutAndRefusesMalformedTables)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(c.want, Read(dir, c.text, c.wantResult));
+        std::unique_ptr<FILE, int (*)(FILE*)> stream(fmemopen(const_cast<char*>(c.text.data()), c.text.size(), "r"),
+                                                     std::fclose);
+        TripletTable table{{Color3{}}, {99}, {"old"}};
+        EXPECT_EQ(c.wantResult, ReadTripletStream(stream.get(), &table, "RGB_R", "RGB_G", "RGB_B"));
+        EXPECT_EQ(c.want, ValuesOf(table.patches));
+        EXPECT_EQ(c.lines.empty() ? table.lines : c.lines, table.lines);
+        EXPECT_EQ(c.ids.empty() && c.lines.empty() ? table.sampleIds : c.ids, table.sampleIds);
     }
     // Columns are chosen by name, in the order asked for.
-    EXPECT_EQ((std::vector<std::vector<double>>{{60, 1, 40}}),
-              Read(dir, k_header + "1 A 1 2 3 40 50 60\n", 1, "LAB_B", "RGB_R", "LAB_L"));
+    EXPECT_EQ((Values{{60, 1, 40}}), Read(dir, k_header + "1 A 1 2 3 40 50 60\n", 1, "LAB_B", "RGB_R", "LAB_L"));
 }
 
 // An endless stream ends the read; a data block must begin within the first 64 MiB.
@@ -82,98 +99,40 @@ TEST(PatchTableRead, SearchesTheFirst64MiBForTheData)
 {
     std::vector<Color3> patches;
     EXPECT_EQ(0, ReadTripletFileString("/dev/zero", &patches, "RGB_R", "RGB_G", "RGB_B"));
-
-    struct Case {
-        std::string head, data;
-        std::vector<std::vector<double>> want;
-    };
-    const std::vector<Case> cases = {
-        {"x\nSAMPLE_ID RGB_R RGB_G RGB_B\n", "BEGIN_DATA\n1 2 3 4\n", {{2, 3, 4}}},
-        {"PATCH_HEADER\n", "PATCH_DATA\n1 2 3\n", {{1, 2, 3}}},
-    };
     TempDir dir;
-    for (const Case& c : cases) {
+    for (const auto& [head, data] : {std::pair<std::string, std::string>{"x\nSAMPLE_ID RGB_R RGB_G RGB_B\n", "BEGIN_DATA\n1 2 3 4\n"},
+                                     {"PATCH_HEADER\n", "PATCH_DATA\n2 3 4\n"}}) {
         for (const std::uint64_t start : {k_maxSearchBytes - 1, k_maxSearchBytes}) {
-            SCOPED_TRACE(c.head + std::to_string(start));
+            SCOPED_TRACE(head + std::to_string(start));
             // Comment lines of 4096 bytes fill the file up to the line that opens the data.
-            std::string text = c.head;
+            std::string text = head;
             while (text.size() < start)
                 text += std::string(std::min<std::size_t>(4095, start - text.size() - 1), '#') + "\n";
-            ASSERT_EQ(start, text.size());
-            EXPECT_EQ(start < k_maxSearchBytes ? c.want : std::vector<std::vector<double>>{},
-                      Read(dir, text + c.data, start < k_maxSearchBytes ? 1 : 0));
+            const bool found = start < k_maxSearchBytes;
+            EXPECT_EQ(found ? Values(1, {2, 3, 4}) : Values(), Read(dir, text + data, found));
         }
     }
 }
 
-TEST(PatchTableWrite, WritesPercentLfLines)
+// A write that the file size limit stops part way (SIGXFSZ does not end the process) leaves
+// the earlier file whole and no temporary beside it.
+TEST(PatchTableWrite, ReplacesTheFileWholeOrNotAtAll)
 {
     TempDir dir;
-    ASSERT_EQ(1, WriteTabDelimitedTriplets(dir.file("out").c_str(), {{{50, -1.25, 3}}, {{-0.0, 1e-7, 0.1234567}}}));
-    EXPECT_EQ("50.000000\t-1.250000\t3.000000\n-0.000000\t0.000000\t0.123457\n", testutil::ReadFile(dir.file("out")));
-    ASSERT_EQ(1, WriteTabDelimitedTriplets(dir.file("out").c_str(), {}));
-    EXPECT_EQ("", testutil::ReadFile(dir.file("out")));
-}
-
-// The file size limit makes a write fail part way through (SIGXFSZ does not end the process).
-TEST(PatchTableWrite, FailureLeavesEarlierFileAndNoTemporary)
-{
-    TempDir dir;
-    testutil::WriteFile(dir.file("out"), "earlier\n");
+    const std::string path = dir.file("out");
+    ASSERT_EQ(1, WriteTabDelimitedTriplets(path.c_str(), {}));
+    EXPECT_EQ("", testutil::ReadFile(path));
+    ASSERT_EQ(1, WriteTabDelimitedTriplets(path.c_str(), {{{50, -1.25, 3}}}));
     rlimit saved{};
     getrlimit(RLIMIT_FSIZE, &saved);
     rlimit small = saved;
     small.rlim_cur = 4096;
     setrlimit(RLIMIT_FSIZE, &small);
-    const int result = WriteTabDelimitedTriplets(dir.file("out").c_str(), std::vector<Color3>(1000, Color3{{1, 2, 3}}));
+    const int result = WriteTabDelimitedTriplets(path.c_str(), std::vector<Color3>(1000, Color3{{1, 2, 3}}));
     setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_EQ(0, result);
-    EXPECT_EQ("earlier\n", testutil::ReadFile(dir.file("out")));
+    EXPECT_EQ("50.000000\t-1.250000\t3.000000\n", testutil::ReadFile(path));
     EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(dir.path()), {}));
-}
-
-}  // namespace
-
-namespace {
-
-// The stream reader reads what the file reader reads, and records where each patch stands:
-// its physical line (a long line's pieces share it) and, in the column layout, its sample id.
-TEST(PatchTableStream, RecordsLinesAndSampleIds)
-{
-    struct Case {
-        const char* name;
-        std::string text;
-        int wantResult;
-        std::vector<std::size_t> lines;
-        std::vector<std::string> ids;
-    };
-    const std::vector<Case> cases = {
-        {"triplets, a long line in pieces", "1 2 3" + std::string(8185, ' ') + "4 5 6\n7 8 9\nx\n10 11 12\n", 1,
-         {1, 1, 2}, {}},
-        {"patch layout", "PATCH_HEADER\nx\n\nPATCH_DATA\n1 2 3\n4 5 6", 1, {5, 6}, {}},
-        {"columns, CR-LF", "CTI3\r\nSAMPLE_ID RGB_R RGB_G RGB_B\r\n\r\nBEGIN_DATA\r\nA1 1 2 3\r\n7 4 5 6\r\nEND_DATA\r\n", 1,
-         {5, 6}, {"A1", "7"}},
-        {"columns, no rows", "CTI3\nSAMPLE_ID RGB_R RGB_G RGB_B\nBEGIN_DATA\nEND_DATA\n", 1, {}, {}},
-        {"a failed read leaves nothing", k_header + "1 A 1 2 3 4 5 6\n2 B 1 2\n", 0, {}, {}},
-    };
-    TempDir dir;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::unique_ptr<FILE, int (*)(FILE*)> stream(fmemopen(const_cast<char*>(c.text.data()), c.text.size(), "r"),
-                                                     std::fclose);
-        ASSERT_TRUE(stream);
-        TripletTable table;
-        table.lines = {99};
-        table.sampleIds = {"old"};
-        EXPECT_EQ(c.wantResult, ReadTripletStream(stream.get(), &table, "RGB_R", "RGB_G", "RGB_B"));
-        EXPECT_EQ(c.lines, table.lines);
-        EXPECT_EQ(c.ids, table.sampleIds);
-        // The same patches as the file reader's, to the bit.
-        std::vector<std::vector<double>> values;
-        for (const Color3& p : table.patches)
-            values.push_back({p.c[0], p.c[1], p.c[2]});
-        EXPECT_EQ(Read(dir, c.text, c.wantResult), values);
-    }
 }
 
 }  // namespace
