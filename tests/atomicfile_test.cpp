@@ -5,22 +5,15 @@
 #include "atomicfile.h"
 #include "testutil.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
 #include <csignal>
 #include <fcntl.h>
-#include <functional>
-#include <sys/stat.h>
+#include <gtest/gtest.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
-
-std::string g_calls;  // "fsync " and "rename ", in the order the calls were made
-
-}  // namespace
+static std::string g_calls;  // "fsync " and "rename ", in the order the calls were made
 
 extern "C" int fsync(int fd)
 {
@@ -40,8 +33,9 @@ using testutil::ReadFile;
 
 long EntryCount(const testutil::TempDir& dir) { return std::distance(std::filesystem::directory_iterator(dir.path()), {}); }
 
-// Runs `body` in a child process and gives the child's wait status.
-int InChild(const std::function<int()>& body)
+// Runs `body` in a child process that exits with its result; gives the child's wait status.
+template <typename Body>
+int InChild(Body body)
 {
     const pid_t child = fork();
     if (child == 0)
@@ -61,7 +55,6 @@ TEST(AtomicFile, KeepsTheModeAndSyncsBeforeTheRenameNeverOpeningANameThatExists)
     testutil::WriteFile(dir.file("victim"), "victim");
     std::filesystem::create_symlink(dir.file("victim"), path + ".tmp");
     for (const auto& [existingMode, mask, want] : {std::array<mode_t, 3>{0640, 077, 0640}, {0, 022, 0644}, {0, 027, 0640}}) {
-        SCOPED_TRACE(want);
         std::filesystem::remove(path);
         if (existingMode != 0) {
             testutil::WriteFile(path, "old");
@@ -71,12 +64,10 @@ TEST(AtomicFile, KeepsTheModeAndSyncsBeforeTheRenameNeverOpeningANameThatExists)
         g_calls.clear();
         EXPECT_TRUE(WriteFileAtomically(path, "new", 3));
         umask(saved);
-        EXPECT_EQ("fsync rename ", g_calls);
-        EXPECT_EQ("new", ReadFile(path));
-        EXPECT_EQ(want, static_cast<mode_t>(std::filesystem::status(path).permissions()));
+        EXPECT_EQ(std::tuple("fsync rename ", "new", want),
+                  std::tuple(g_calls, ReadFile(path), static_cast<mode_t>(std::filesystem::status(path).permissions())));
     }
-    EXPECT_EQ("victim", ReadFile(dir.file("victim")));
-    EXPECT_EQ(3, EntryCount(dir));
+    EXPECT_EQ(std::tuple("victim", 3), std::tuple(ReadFile(dir.file("victim")), EntryCount(dir)));
 }
 
 // Up to 8 temporary files exist at once, each under its own name even for one path; Open
@@ -95,9 +86,7 @@ TEST(AtomicFile, OpenFailsCleanly)
         EXPECT_FALSE(files[8].Open(dir.file("out")));
         EXPECT_EQ(8, EntryCount(dir));
     }
-    EXPECT_EQ(0, EntryCount(dir));
-    EXPECT_NE(-1, fcntl(0, F_GETFD));
-    EXPECT_EQ(lowestFree, dup(0));
+    EXPECT_EQ(std::tuple(0, lowestFree, true), std::tuple(EntryCount(dir), dup(0), fcntl(0, F_GETFD) != -1));
     close(lowestFree);
 }
 
@@ -113,8 +102,7 @@ TEST(AtomicFile, EndingSignalsRemoveTheTemporaryFile)
         AtomicFile file;
         const int status = InChild([&] { return file.Open(path) && file.Write("partial", 7) ? raise(signal) : 0; });
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
-        EXPECT_EQ("earlier", ReadFile(path));
-        EXPECT_EQ(1, EntryCount(dir));
+        EXPECT_EQ(std::tuple("earlier", 1), std::tuple(ReadFile(path), EntryCount(dir)));
     }
     const int status = InChild([&] {
         std::signal(SIGHUP, SIG_IGN);
@@ -127,8 +115,7 @@ TEST(AtomicFile, EndingSignalsRemoveTheTemporaryFile)
         sigaction(SIGXFSZ, nullptr, &xfsz);
         return term.sa_handler == SIG_DFL && hup.sa_handler == SIG_IGN && xfsz.sa_handler == SIG_DFL ? 0 : 2;
     });
-    EXPECT_EQ(0, status);
-    EXPECT_EQ("later", ReadFile(path));
+    EXPECT_EQ(std::tuple(0, "later"), std::tuple(status, ReadFile(path)));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
-// The fast paths of the conversion against independent answers: number reading against
-// strtod and "%lf" writing against printf on thousands of random inputs, to the bit; and the
-// axis lookups on unevenly spaced axes against a chart whose interpolation is exact.
-#include "derivedlab.h"
+// The fast paths of the conversion against the C library: number reading against strtod and
+// "%lf" writing against printf, on thousands of random inputs, to the bit. The fast grid
+// lookups are checked by the end-to-end golden files and the derived Lab tests.
 #include "numbertext.h"
 #include "patchtables.h"
 #include "testutil.h"
@@ -70,40 +69,6 @@ TEST(FastNumberText, WritesEveryDoubleAsPrintfDoes)
     testutil::TempDir dir;
     ASSERT_EQ(1, WriteTabDelimitedTriplets(dir.file("out").c_str(), triplets));
     EXPECT_TRUE(want == testutil::ReadFile(dir.file("out")));
-}
-
-// Lab equals RGB on axes whose steps are powers of two, so that trilinear interpolation of
-// these targets is exact whichever cell a value on an axis point is given to. The patches
-// come in reverse order, some measured twice (their mean is the point itself). Every value
-// on an axis, between two and at both ends is found; a step outside, NaN and infinity are not.
-TEST(FastDerivedLab, FindsTargetsOnUnevenAxes)
-{
-    const std::vector<double> axis = {-0.0, 1, 3, 7, 8, 16, 48}, inside = {0, 0.5, 1, 2, 3, 6.5, 7, 7.25, 8, 9, 16, 40, 48};
-    std::vector<Color3> rgb, lab, targets;
-    for (double r : axis)
-        for (double g : axis)
-            for (double b : axis) {
-                rgb.insert(rgb.begin(), Color3{{r, g, b}});
-                lab.insert(lab.begin(), Color3{{r - (g == 3), g, b}});
-                if (g == 3)
-                    rgb.push_back(rgb.front()), lab.push_back(Color3{{r + 1, g, b}});
-            }
-    for (double r : inside)
-        for (double g : inside)
-            for (double b : inside)
-                targets.push_back(Color3{{r, g, b}});
-    testutil::CaptureStdout quiet;  // the grid line
-    std::vector<Color3> derived;
-    ASSERT_TRUE(ComputeDerivedLabValues(rgb, lab, targets, &derived));
-    for (std::size_t t = 0; t < targets.size(); ++t)
-        for (int c = 0; c < 3; ++c)
-            ASSERT_EQ(targets[t].c[c], derived[t].c[c]) << t;
-    for (const double outside : {-1e-300, 48.000001, std::nan(""), HUGE_VAL, -HUGE_VAL})
-        for (int c = 0; c < 3; ++c) {
-            Color3 target{{3, 3, 3}};
-            target.c[c] = outside;
-            EXPECT_FALSE(ComputeDerivedLabValues(rgb, lab, {target}, &derived)) << outside;
-        }
 }
 
 }  // namespace

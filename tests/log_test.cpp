@@ -27,8 +27,7 @@ TEST_F(LogTest, CountsAndEchoesMessagesByTheirFirstCharactersEvenWithoutAFile)
         Log(m);
         echoed += m;
     }
-    EXPECT_EQ((std::vector<int>{2, 1, 1}), (std::vector<int>{GetNumErrors(), GetNumWarnings(), GetNumMismatches()}));
-    EXPECT_EQ(echoed, m_stdout.Text());
+    EXPECT_EQ(std::tuple(2, 1, 1, echoed), std::tuple(GetNumErrors(), GetNumWarnings(), GetNumMismatches(), m_stdout.Text()));
 }
 
 TEST_F(LogTest, WritesOnlyWhileOpenAndAppendsAcrossRuns)
@@ -44,15 +43,13 @@ TEST_F(LogTest, WritesOnlyWhileOpenAndAppendsAcrossRuns)
     CloseMainLog();
     Log("Error: after\n");
     const std::string expected = "line 1\nline 1\n" + std::string(70, '-') + "\n\nError: counted\nDone.\n";
-    EXPECT_EQ(expected, m_stdout.Text());
-    EXPECT_EQ(1, GetNumErrors());  // the totals outlive the close
+    EXPECT_EQ(std::tuple(expected, 1), std::tuple(m_stdout.Text(), GetNumErrors()));  // the totals outlive the close
     g_quiet = true;
     OpenMainLog();
     EXPECT_EQ(0, GetNumErrors());
     Log("Warning: quiet\n");
     CloseMainLog();
-    EXPECT_EQ(expected, m_stdout.Text());
-    EXPECT_EQ(expected + "Warning: quiet\nDone.\n", testutil::ReadFile(m_dir.file("log.txt")));
+    EXPECT_EQ(std::tuple(expected, expected + "Warning: quiet\nDone.\n"), std::tuple(m_stdout.Text(), testutil::ReadFile("log.txt")));
 }
 
 }  // namespace

@@ -11,10 +11,10 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fcntl.h>
 #include <functional>
 #include <new>
-#include <unistd.h>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -33,20 +33,24 @@ void* Allocate(std::size_t size, bool nothrow)
     throw std::bad_alloc();
 }
 
-// Runs `operation` once for every allocation it makes, that allocation failing; returns the
-// number of runs in which an allocation failed. `check` sees each run's result and whether an
-// allocation failed in it.
-long SweepAllocationFailures(const std::function<bool()>& operation, const std::function<void(bool, bool)>& check)
+// Runs `operation` with allocation number `n` (from 0) failing; true when it was reached.
+bool FailingAllocation(long n, const std::function<void()>& operation)
 {
-    for (long n = 0;; ++n) {
-        g_failed = false;
-        g_allocationsBeforeFailure = n;
-        const bool result = operation();
-        g_allocationsBeforeFailure = -1;
-        check(result, g_failed);
-        if (!g_failed)
-            return n;
-    }
+    g_failed = false;
+    g_allocationsBeforeFailure = n;
+    operation();
+    g_allocationsBeforeFailure = -1;
+    return g_failed;
+}
+
+// What `make` gives, allocated outside the sweep: the test's own allocations never fail.
+template <typename Make>
+auto Unswept(Make make)
+{
+    const long armed = std::exchange(g_allocationsBeforeFailure, -1);
+    auto made = make();
+    g_allocationsBeforeFailure = armed;
+    return made;
 }
 
 }  // namespace
@@ -62,55 +66,35 @@ void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
-// Each whole-profile operation gives false (or null) when an allocation fails and succeeds
-// otherwise; none throws, and a profile that failed to change still writes out.
+// Reading, editing and writing a profile, and adding tags to a new one, give false (or null)
+// when an allocation fails and succeed otherwise; none throws, and a profile that failed to
+// change still writes out. From AddTag on, the profile owns the tag.
 TEST(OutOfMemory, IccOperationsFailInsteadOfThrowing)
 {
     testutil::TempDir dir;
     const std::string path = dir.file("out.icc");
     for (const char* name : {"LStar-RGB.icc", "sRGB.icc"}) {
-        SCOPED_TRACE(name);
         const std::string in = testutil::ReadFile(std::string(TEST_DATA_DIR "/icc/") + name);
-        const auto* bytes = reinterpret_cast<const unsigned char*>(in.data());
-        std::unique_ptr<ICC_CPP_Profile> profile(ICC_CPP_Profile::ReadFromMemory(bytes, in.size()));
-        ASSERT_NE(profile, nullptr);
+        std::unique_ptr<ICC_CPP_Profile> profile;
         std::vector<unsigned char> out;
-        const std::vector<std::function<bool()>> operations = {
-            [&] { return std::unique_ptr<ICC_CPP_Profile>(ICC_CPP_Profile::ReadFromMemory(bytes, in.size())) != nullptr; },
-            [&] { return profile->WriteToMemory(out); },
-            [&] { return profile->WriteFile(path.c_str()); },
-            [&] {
-                // The tags are the caller's allocations; from AddTag on the profile owns them.
-                ICC_CPP_Profile built;
-                for (int i = 0; i < 3; ++i) {
-                    ICC_CPP_Tag* tag = nullptr;
-                    try {
-                        tag = new ICC_CPP_opaque_Tag();
-                    } catch (const std::bad_alloc&) {
-                        return false;
-                    }
-                    if (!built.AddTag(tag))
-                        return false;
-                }
-                return built.header.size == 132 + 36;
-            },
-            [&] { return ICCXRiteToOrlisk(profile.get()); },
+        bool result = false;
+        const auto run = [&] {
+            try {
+                profile.reset(ICC_CPP_Profile::ReadFromMemory(reinterpret_cast<const unsigned char*>(in.data()), in.size()));
+                result = profile && ICCXRiteToOrlisk(profile.get()) && profile->WriteToMemory(out) &&
+                         profile->WriteFile(path.c_str());
+                const auto built = Unswept([] { return std::make_unique<ICC_CPP_Profile>(); });
+                for (int i = 0; i < 3; ++i)
+                    result = built->AddTag(Unswept([] { return new ICC_CPP_opaque_Tag(); })) && result;
+                result = result && built->header.size == 132 + 36;
+            } catch (...) {
+                ADD_FAILURE() << "an exception left the module";
+            }
         };
-        for (std::size_t o = 0; o < operations.size(); ++o) {
-            SCOPED_TRACE(o);
-            const long runs = SweepAllocationFailures(
-                [&] {
-                    try {
-                        return operations[o]();
-                    } catch (...) {
-                        ADD_FAILURE() << "an exception left the module";
-                        return false;
-                    }
-                },
-                [](bool result, bool failed) { EXPECT_TRUE(failed || result); });
-            EXPECT_GT(runs, 0);
-            EXPECT_TRUE(profile->WriteToMemory(out));
-        }
+        long n = 0;
+        for (; FailingAllocation(n, run); ++n)
+            EXPECT_TRUE(!profile || profile->WriteToMemory(out)) << n;
+        EXPECT_TRUE(result && n > 0) << name;
     }
 }
 
@@ -137,47 +121,27 @@ TEST(OutOfMemory, Rgb2LabNamesTheStageThatRanOutOfMemory)
     const std::string summary = "Num errors:   1\nNum warnings  0\nDone.\n";
     char a0[] = "rgb2lab", a1[] = "-m", a2[] = "chart.txt", a3[] = "-t", a4[] = "targets.txt";
     char* argv[] = {a0, a1, a2, a3, a4, nullptr};
-
-    // Standard output goes to a file only while the tool runs, redirected without allocating.
-    const int outFd = open("stdout", O_RDWR | O_CREAT | O_TRUNC, 0600);
-    const int savedFd = dup(1);
-    ASSERT_TRUE(outFd >= 0 && savedFd >= 0);
-    int status = -1;
     std::vector<bool> named(errors.size(), false);
-    const long runs = SweepAllocationFailures(
-        [&] {
-            std::fflush(stdout);
-            dup2(outFd, 1);
-            status = RunRgb2Lab(5, argv);
-            std::fflush(stdout);
-            dup2(savedFd, 1);
-            return true;
-        },
-        [&](bool, bool failed) {
-            const std::string out = testutil::ReadFile("stdout");
-            ASSERT_EQ(0, ftruncate(outFd, 0));
-            lseek(outFd, 0, SEEK_SET);
-            if (!failed || status == 0) {
-                EXPECT_EQ(0, status);
-                EXPECT_EQ(success + "Num errors:   0\nNum warnings  0\nDone.\n", out);
-                return;
-            }
-            EXPECT_EQ(2, status);
-            const std::size_t at = out.find("Error:");
-            ASSERT_NE(std::string::npos, at) << out;
-            const std::string progress = out.substr(0, at);
-            EXPECT_EQ(success.substr(0, progress.size()), progress);
-            const long stages = std::count(progress.begin(), progress.end(), '\n') - (progress.find("grid") != std::string::npos);
-            const std::string line = out.substr(at, out.find('\n', at) + 1 - at);
-            const long e = std::find(errors.begin(), errors.end(), line) - errors.begin();
-            EXPECT_TRUE(e == 6 ? stages == 4 : e == stages || e == stages + 1) << out;
-            EXPECT_EQ(e == 0 ? line : line + summary, out.substr(at));
-            named[static_cast<std::size_t>(std::min(e, 6L))] = true;
-        });
-    close(outFd);
-    close(savedFd);
+    for (long n = 0;; ++n) {
+        int status = -1;
+        std::optional<testutil::CaptureStdout> capture(std::in_place);
+        const bool failed = FailingAllocation(n, [&] { status = RunRgb2Lab(5, argv); });
+        const std::string out = capture->Text();
+        capture.reset();
+        const std::size_t at = std::min(out.find("Error:"), out.size());
+        const std::string progress = out.substr(0, at), line = out.substr(at, out.find('\n', at) + 1 - at);
+        const long stages = std::count(progress.begin(), progress.end(), '\n') - (progress.find("grid") != std::string::npos);
+        const long e = std::find(errors.begin(), errors.end(), line) - errors.begin();
+        named[static_cast<std::size_t>(std::min(e, 6L))] = true;
+        if (status == 0)
+            EXPECT_EQ(success + "Num errors:   0\nNum warnings  0\nDone.\n", out);
+        else
+            EXPECT_TRUE(status == 2 && success.starts_with(progress) && out.substr(at) == (e == 0 ? line : line + summary) &&
+                        (e == 6 ? stages == 4 : e == stages || e == stages + 1)) << status << "\n" << out;
+        if (!failed)
+            break;
+    }
     std::filesystem::current_path(previous);
-    EXPECT_GT(runs, 0);
     EXPECT_EQ(std::vector<bool>(errors.size() - 1, true), std::vector<bool>(named.begin(), named.end() - 1));
 }
 
