@@ -118,5 +118,5 @@ void Preprocess5202Target(std::vector<Color3>& rgb, std::vector<Color3>& lab, st
         rgb.push_back(sampleRgb);
         lab.push_back(sampleLab);
     }
-    assert(rgb.size() == 4913 && lab.size() == 4913);
+    assert(rgb.size() == k_5202ChartPatches - k_5202GrayPatches && lab.size() == rgb.size());
 }
