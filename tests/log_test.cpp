@@ -1,4 +1,6 @@
-// The main log, each test in a fresh working directory where it writes "log.txt".
+// The main log, in a fresh working directory where it writes "log.txt". What rgb2lab logs,
+// the appending across runs and a log.txt that cannot be written are seen end to end
+// (rgb2lab_test).
 #include "log.h"
 #include "testutil.h"
 
@@ -6,50 +8,39 @@
 
 namespace {
 
-class LogTest : public ::testing::Test {
-protected:
-    void SetUp() override { std::filesystem::current_path(m_dir.path()); }
-    void TearDown() override { CloseMainLog(); g_quiet = false; std::filesystem::current_path(m_previous); }
-
-    std::filesystem::path m_previous = std::filesystem::current_path();
-    testutil::TempDir m_dir;
-    testutil::CaptureStdout m_stdout;
-};
-
-// A log file that cannot be opened (a directory is in the way) changes neither.
-TEST_F(LogTest, CountsAndEchoesMessagesByTheirFirstCharactersEvenWithoutAFile)
+// Two openings, the second quiet: messages are written to log.txt and echoed (unless quiet)
+// only while the log is open, and counted by their very first characters, one class at most.
+// The counts start again at each opening and outlive the close.
+TEST(Log, CountsEchoesAndWritesMessagesWhileOpen)
 {
-    std::filesystem::create_directory(m_dir.file("log.txt"));
-    OpenMainLog();
-    std::string echoed;
-    for (const char* m : {"Error:", "Error: x\n", "error: x\n", " Error: x\n", "Erro", "Warning: x",
-                          "Warning x", "MISMATCH: 1\n", "Mismatch: 1\n", "Info\nError: second line\n", ""}) {
-        Log(m);
-        echoed += m;
+    testutil::TempDir dir;
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    testutil::CaptureStdout capture;
+    std::string logged, echoed;
+    for (const bool quiet : {false, true}) {
+        g_quiet = quiet;
+        Log("Error: before\n");
+        OpenMainLog();
+        std::ostringstream stream("line\n", std::ios::ate);
+        Log(stream);
+        LogLine();
+        LogBlankLine();
+        std::string run = "line\n" + std::string(70, '-') + "\n\n";
+        for (const char* m : {"Error:", "error: x\n", " Error: x\n", "Erro", "Warning: x", "Warning x", "MISMATCH: 1\n",
+                              "Mismatch: 1\n", "Info\nError: second line\n", ""}) {
+            Log(m);
+            run += m;
+        }
+        CloseMainLog();
+        Log("Error: after\n");
+        logged += run + "Done.\n";
+        echoed += quiet ? "" : run + "Done.\n";
+        EXPECT_EQ(std::tuple(1, 1, 1), std::tuple(GetNumErrors(), GetNumWarnings(), GetNumMismatches()));
     }
-    EXPECT_EQ(std::tuple(2, 1, 1, echoed), std::tuple(GetNumErrors(), GetNumWarnings(), GetNumMismatches(), m_stdout.Text()));
-}
-
-TEST_F(LogTest, WritesOnlyWhileOpenAndAppendsAcrossRuns)
-{
-    Log("Error: before\n");
-    OpenMainLog();
-    std::ostringstream s("line 1\n", std::ios::ate);
-    Log(s);
-    Log(s);
-    LogLine();
-    LogBlankLine();
-    Log("Error: counted\n");
-    CloseMainLog();
-    Log("Error: after\n");
-    const std::string expected = "line 1\nline 1\n" + std::string(70, '-') + "\n\nError: counted\nDone.\n";
-    EXPECT_EQ(std::tuple(expected, 1), std::tuple(m_stdout.Text(), GetNumErrors()));  // the totals outlive the close
-    g_quiet = true;
-    OpenMainLog();
-    EXPECT_EQ(0, GetNumErrors());
-    Log("Warning: quiet\n");
-    CloseMainLog();
-    EXPECT_EQ(std::tuple(expected, expected + "Warning: quiet\nDone.\n"), std::tuple(m_stdout.Text(), testutil::ReadFile("log.txt")));
+    g_quiet = false;
+    EXPECT_EQ(std::tuple(echoed, logged), std::tuple(capture.Text(), testutil::ReadFile("log.txt")));
+    std::filesystem::current_path(previous);
 }
 
 }  // namespace
