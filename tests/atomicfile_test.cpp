@@ -1,7 +1,7 @@
-// Atomic replacement of a file: permissions kept, data synced before the rename, no name that
-// exists ever opened, and the temporary file removed when a signal ends the process. fsync
-// and rename are interposed here to see the order of the calls. A write that fails part way
-// is tested through the table writer (patchtables_test).
+// Atomic replacement of a file: permissions kept, the whole data synced, no name that exists
+// ever opened, and the temporary file removed when a signal ends the process. fsync is
+// interposed here to see what is synced. A write that fails part way is tested through the
+// table writer (patchtables_test).
 #include "atomicfile.h"
 #include "testutil.h"
 
@@ -13,30 +13,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-static std::string g_calls;  // "fsync " and "rename ", in the order the calls were made
+static std::string g_synced;  // the content of each file synced, in the order of the calls
 
 extern "C" int fsync(int fd)
 {
-    g_calls += "fsync ";
+    g_synced += testutil::ReadFile("/proc/self/fd/" + std::to_string(fd)) + ";";
     return static_cast<int>(syscall(SYS_fsync, fd));
 }
 
-extern "C" int rename(const char* from, const char* to) noexcept
-{
-    g_calls += "rename ";
-    return static_cast<int>(syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 0));
-}
-
-namespace {
-
-using testutil::ReadFile;
-
-long EntryCount(const testutil::TempDir& dir) { return std::distance(std::filesystem::directory_iterator(dir.path()), {}); }
+static long EntryCount(const testutil::TempDir& dir) { return std::distance(std::filesystem::directory_iterator(dir.path()), {}); }
 
 // A new file gets 0666 less the umask, as fopen would give it; a replaced file keeps its
 // mode. The fixed name "<path>.tmp" that a writer might use is a symbolic link to a victim,
 // which is never touched.
-TEST(AtomicFile, KeepsTheModeAndSyncsBeforeTheRenameNeverOpeningANameThatExists)
+TEST(AtomicFile, KeepsTheModeSyncsTheDataAndNeverOpensANameThatExists)
 {
     testutil::TempDir dir;
     const std::string path = dir.file("out");
@@ -49,13 +39,13 @@ TEST(AtomicFile, KeepsTheModeAndSyncsBeforeTheRenameNeverOpeningANameThatExists)
             chmod(path.c_str(), existingMode);
         }
         const mode_t saved = umask(mask);
-        g_calls.clear();
+        g_synced.clear();
         EXPECT_TRUE(WriteFileAtomically(path, "new", 3));
         umask(saved);
-        EXPECT_EQ(std::tuple("fsync rename ", "new", want),
-                  std::tuple(g_calls, ReadFile(path), static_cast<mode_t>(std::filesystem::status(path).permissions())));
+        EXPECT_EQ(std::tuple("new;", "new", want),
+                  std::tuple(g_synced, testutil::ReadFile(path), static_cast<mode_t>(std::filesystem::status(path).permissions())));
     }
-    EXPECT_EQ(std::tuple("victim", 3), std::tuple(ReadFile(dir.file("victim")), EntryCount(dir)));
+    EXPECT_EQ(std::tuple("victim", 3), std::tuple(testutil::ReadFile(dir.file("victim")), EntryCount(dir)));
 }
 
 // Up to 8 temporary files exist at once, each under its own name even for one path; Open
@@ -95,8 +85,6 @@ TEST(AtomicFile, EndingSignalsRemoveTheTemporaryFile)
         int status = -1;
         waitpid(child, &status, 0);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
-        EXPECT_EQ(std::tuple("earlier", 1), std::tuple(ReadFile(path), EntryCount(dir)));
+        EXPECT_EQ(std::tuple("earlier", 1), std::tuple(testutil::ReadFile(path), EntryCount(dir)));
     }
 }
-
-}  // namespace

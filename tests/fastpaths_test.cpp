@@ -12,10 +12,8 @@
 #include <gtest/gtest.h>
 #include <random>
 
-namespace {
-
 // Reads `text` both ways; the values must be the same bits and the ends the same place.
-void ExpectParsesLikeStrtod(const std::string& text)
+static void ExpectParsesLikeStrtod(const std::string& text)
 {
     char *wantEnd = nullptr, *gotEnd = nullptr;
     const double want = std::strtod(text.c_str(), &wantEnd), got = ParseDouble(text.c_str(), &gotEnd);
@@ -70,5 +68,3 @@ TEST(FastNumberText, WritesEveryDoubleAsPrintfDoes)
     ASSERT_EQ(1, WriteTabDelimitedTriplets(dir.file("out").c_str(), triplets));
     EXPECT_TRUE(want == testutil::ReadFile(dir.file("out")));
 }
-
-}  // namespace

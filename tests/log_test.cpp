@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
 // Two openings, the second quiet: messages are written to log.txt and echoed (unless quiet)
 // only while the log is open, and counted by their very first characters, one class at most.
 // The counts start again at each opening and outlive the close.
@@ -42,5 +40,3 @@ TEST(Log, CountsEchoesAndWritesMessagesWhileOpen)
     EXPECT_EQ(std::tuple(echoed, logged), std::tuple(capture.Text(), testutil::ReadFile("log.txt")));
     std::filesystem::current_path(previous);
 }
-
-}  // namespace

@@ -14,13 +14,11 @@
 #include <new>
 #include <optional>
 
-namespace {
-
 // Allocations left before the one that fails; negative while no failure is armed.
-long g_allocationsBeforeFailure = -1;
-bool g_failed = false;
+static long g_allocationsBeforeFailure = -1;
+static bool g_failed = false;
 
-void* Allocate(std::size_t size, bool nothrow)
+static void* Allocate(std::size_t size, bool nothrow)
 {
     if (g_allocationsBeforeFailure >= 0 && g_allocationsBeforeFailure-- == 0) {
         g_failed = true;
@@ -32,7 +30,7 @@ void* Allocate(std::size_t size, bool nothrow)
 }
 
 // Runs `operation` with allocation number `n` (from 0) failing; true when it was reached.
-bool FailingAllocation(long n, const std::function<void()>& operation)
+static bool FailingAllocation(long n, const std::function<void()>& operation)
 {
     g_failed = false;
     g_allocationsBeforeFailure = n;
@@ -40,8 +38,6 @@ bool FailingAllocation(long n, const std::function<void()>& operation)
     g_allocationsBeforeFailure = -1;
     return g_failed;
 }
-
-}  // namespace
 
 void* operator new(std::size_t size) { return Allocate(size, false); }
 void* operator new[](std::size_t size) { return Allocate(size, false); }
@@ -51,8 +47,6 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-
-namespace {
 
 // Whichever allocation fails, the run ends with exactly one error line after the progress of
 // a full run so far: the stage whose progress line came last ran out of memory, or the next
@@ -74,7 +68,6 @@ TEST(OutOfMemory, Rgb2LabNamesTheStageThatRanOutOfMemory)
     const std::string success = "Reading RGB reference values...\nReading Lab measurement values...\n"
                                 "Reading RGB target values...\nComputing derived LAB values...\n"
                                 "Appears to be a 2 x 2 x 2 grid.\nWriting derived LAB values...\n";
-    const std::string summary = "Num errors:   1\nNum warnings  0\nDone.\n";
     char a0[] = "rgb2lab", a1[] = "-m", a2[] = "chart.txt", a3[] = "-t", a4[] = "targets.txt";
     char* argv[] = {a0, a1, a2, a3, a4, nullptr};
     std::vector<bool> named(errors.size(), false);
@@ -89,16 +82,13 @@ TEST(OutOfMemory, Rgb2LabNamesTheStageThatRanOutOfMemory)
         const long stages = std::count(progress.begin(), progress.end(), '\n') - (progress.find("grid") != std::string::npos);
         const long e = std::find(errors.begin(), errors.end(), line) - errors.begin();
         named[static_cast<std::size_t>(std::min(e, 6L))] = true;
-        if (status == 0)
-            EXPECT_EQ(success + "Num errors:   0\nNum warnings  0\nDone.\n", out);
-        else
-            EXPECT_TRUE(status == 2 && success.starts_with(progress) && out.substr(at) == (e == 0 ? line : line + summary) &&
-                        (e == 6 ? stages == 4 : e == stages || e == stages + 1)) << status << "\n" << out;
+        const std::string summary = status == 0 ? "Num errors:   0\nNum warnings  0\nDone.\n" : "Num errors:   1\nNum warnings  0\nDone.\n";
+        EXPECT_TRUE(status == 0 ? out == success + summary
+                                : status == 2 && success.starts_with(progress) && out.substr(at) == (e == 0 ? line : line + summary) &&
+                                      (e == 6 ? stages == 4 : e == stages || e == stages + 1)) << status << "\n" << out;
         if (!failed)
             break;
     }
     std::filesystem::current_path(previous);
     EXPECT_EQ(std::vector<bool>(errors.size() - 1, true), std::vector<bool>(named.begin(), named.end() - 1));
 }
-
-}  // namespace

@@ -8,46 +8,38 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-namespace {
-
 using Values = std::vector<std::vector<double>>;
-using testutil::TempDir;
-
-Values ValuesOf(const std::vector<Color3>& patches)
-{
-    Values values;
-    for (const Color3& p : patches)
-        values.push_back({p.c[0], p.c[1], p.c[2]});
-    return values;
-}
-
-// Reads `text` for the three named columns; the list starts non-empty so that a failure
-// must clear it.
-Values Read(const TempDir& dir, const std::string& text, int wantResult, const char* a = "RGB_R",
+// Reads `text` from a file and, through the stream reader, from memory, for the three named
+// columns: the same result and patches either way, and the stream reader records a line for
+// each patch and, in the column layout, a sample id. The lists start non-empty, so that a
+// failure must clear them. Gives the patches.
+static Values Read(const testutil::TempDir& dir, const std::string& text, int wantResult, const char* a = "RGB_R",
             const char* b = "RGB_G", const char* c = "RGB_B")
 {
     testutil::WriteFile(dir.file("t"), text);
     std::vector<Color3> patches{Color3{{9, 9, 9}}};
     EXPECT_EQ(wantResult, ReadTripletFileString(dir.file("t"), &patches, a, b, c));
-    return ValuesOf(patches);
+    std::unique_ptr<FILE, int (*)(FILE*)> stream(fmemopen(const_cast<char*>(text.data()), text.size(), "r"), std::fclose);
+    TripletTable table{{Color3{}}, {99}, {"old"}};
+    EXPECT_EQ(wantResult, ReadTripletStream(stream.get(), &table, a, b, c));
+    Values values[2];
+    for (int i = 0; i < 2; ++i)
+        for (const Color3& p : i == 0 ? patches : table.patches)
+            values[i].push_back({p.c[0], p.c[1], p.c[2]});
+    const std::size_t ids = text.find("BEGIN_DATA") == std::string::npos ? 0 : patches.size();
+    EXPECT_EQ(std::tuple(values[0], patches.size(), ids), std::tuple(values[1], table.lines.size(), table.sampleIds.size()));
+    return values[0];
 }
 
 const std::string k_header = "CTI3\n\nBEGIN_DATA_FORMAT\nSAMPLE_ID\tNAME\tRGB_R\tRGB_G\tRGB_B\tLAB_L\tLAB_A\tLAB_B\n"
                              "END_DATA_FORMAT\nBEGIN_DATA\n";
 const std::string k_longLine = "1 2 3" + std::string(k_maxPieceChars - 5, ' ');  // one full piece
 
-// Each case is read from a file and, through the stream reader, from memory: the same patches
-// either way. The stream reader also records where each patch stands, its line and, in the
-// column layout, its sample id (their values: chartlab_test).
+// Each case is the known-good text of a layout or one defect. The values of the stream
+// reader's lines and sample ids are checked in chartlab_test.
 TEST(PatchTableRead, ReadsEachLayoutAndRefusesMalformedTables)
 {
-    struct Case {
-        const char* name;
-        std::string text;
-        int wantResult;
-        Values want;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, std::string, int, Values> cases[] = {
         {"triplets read as strtod does, up to the first line without three numbers",
          "1e400 -inf 0x10 4\n 4\t5 6 x\n7,8,9\n10 11 12\n", 1, {{HUGE_VAL, -HUGE_VAL, 16}, {4, 5, 6}}},
         {"patch layout", "PATCH_HEADER x\nfoo\n\nPATCH_DATA\n1 2 3\n4 5 6\nend\n7 8 9", 1, {{1, 2, 3}, {4, 5, 6}}},
@@ -76,16 +68,10 @@ TEST(PatchTableRead, ReadsEachLayoutAndRefusesMalformedTables)
         {"a 5000-character header field is compared in full",
          "x\nSAMPLE_ID " + std::string(5000, 'R') + " RGB_R RGB_G RGB_B\nBEGIN_DATA\n1 0 2 3 4\n", 1, {{2, 3, 4}}},
     };
-    TempDir dir;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.want, Read(dir, c.text, c.wantResult));
-        std::unique_ptr<FILE, int (*)(FILE*)> stream(fmemopen(const_cast<char*>(c.text.data()), c.text.size(), "r"),
-                                                     std::fclose);
-        TripletTable table{{Color3{}}, {99}, {"old"}};
-        EXPECT_EQ(c.wantResult, ReadTripletStream(stream.get(), &table, "RGB_R", "RGB_G", "RGB_B"));
-        EXPECT_EQ(std::tuple(c.want, c.want.size(), c.text.find("BEGIN_DATA") != std::string::npos ? c.want.size() : 0),
-                  std::tuple(ValuesOf(table.patches), table.lines.size(), table.sampleIds.size()));
+    testutil::TempDir dir;
+    for (const auto& [name, text, wantResult, want] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(want, Read(dir, text, wantResult));
     }
     // Columns are chosen by name, in the order asked for.
     EXPECT_EQ((Values{{60, 1, 40}}), Read(dir, k_header + "1 A 1 2 3 40 50 60\n", 1, "LAB_B", "RGB_R", "LAB_L"));
@@ -96,7 +82,7 @@ TEST(PatchTableRead, SearchesTheFirst64MiBForTheData)
 {
     std::vector<Color3> patches;
     EXPECT_EQ(0, ReadTripletFileString("/dev/zero", &patches, "RGB_R", "RGB_G", "RGB_B"));
-    TempDir dir;
+    testutil::TempDir dir;
     for (const auto& [head, data] : {std::pair<std::string, std::string>{"x\nSAMPLE_ID RGB_R RGB_G RGB_B\n", "BEGIN_DATA\n1 2 3 4\n"},
                                      {"PATCH_HEADER\n", "PATCH_DATA\n2 3 4\n"}}) {
         for (const std::uint64_t start : {k_maxSearchBytes - 1, k_maxSearchBytes}) {
@@ -115,10 +101,8 @@ TEST(PatchTableRead, SearchesTheFirst64MiBForTheData)
 // the earlier file whole and no temporary beside it.
 TEST(PatchTableWrite, ReplacesTheFileWholeOrNotAtAll)
 {
-    TempDir dir;
+    testutil::TempDir dir;
     const std::string path = dir.file("out");
-    ASSERT_EQ(1, WriteTabDelimitedTriplets(path.c_str(), {}));
-    EXPECT_EQ("", testutil::ReadFile(path));
     ASSERT_EQ(1, WriteTabDelimitedTriplets(path.c_str(), {{{50, -1.25, 3}}}));
     rlimit saved{};
     getrlimit(RLIMIT_FSIZE, &saved);
@@ -129,5 +113,3 @@ TEST(PatchTableWrite, ReplacesTheFileWholeOrNotAtAll)
     EXPECT_EQ(std::tuple(0, "50.000000\t-1.250000\t3.000000\n", 1),
               std::tuple(result, testutil::ReadFile(path), std::distance(std::filesystem::directory_iterator(dir.path()), {})));
 }
-
-}  // namespace
