@@ -26,8 +26,8 @@ static Values Read(const testutil::TempDir& dir, const std::string& text, int wa
     for (int i = 0; i < 2; ++i)
         for (const Color3& p : i == 0 ? patches : table.patches)
             values[i].push_back({p.c[0], p.c[1], p.c[2]});
-    const std::size_t ids = text.find("BEGIN_DATA") == std::string::npos ? 0 : patches.size();
-    EXPECT_EQ(std::tuple(values[0], patches.size(), ids), std::tuple(values[1], table.lines.size(), table.sampleIds.size()));
+    EXPECT_EQ(std::tuple(values[0], patches.size(), text.find("BEGIN_DATA") == std::string::npos ? 0 : patches.size()),
+              std::tuple(values[1], table.lines.size(), table.sampleIds.size()));
     return values[0];
 }
 
@@ -62,6 +62,7 @@ TEST(PatchTableRead, ReadsEachLayoutAndRefusesMalformedTables)
         {"empty file", "", 0, {}},
         {"a long line is read in pieces", k_longLine + "4 5 6\n7 8 9\n", 1, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}},
         {"a line of exactly one piece keeps its newline", k_longLine + "\n4 5 6\n", 1, {{1, 2, 3}, {4, 5, 6}}},
+        {"a piece full with its newline takes no more", k_longLine.substr(0, k_maxPieceChars - 1) + "\n\n4 5 6\n", 1, {{1, 2, 3}}},
         {"a row of exactly one piece keeps its CR-LF ending",
          k_header + "1 A 1 2 3 4 5 6" + std::string(k_maxPieceChars - 15, ' ') + "\r\n2 B 7 8 9 4 5 6\r\n", 1,
          {{1, 2, 3}, {7, 8, 9}}},
@@ -91,8 +92,7 @@ TEST(PatchTableRead, SearchesTheFirst64MiBForTheData)
             std::string text = head;
             while (text.size() < start)
                 text += std::string(std::min<std::size_t>(4095, start - text.size() - 1), '#') + "\n";
-            const bool found = start < k_maxSearchBytes;
-            EXPECT_EQ(found ? Values(1, {2, 3, 4}) : Values(), Read(dir, text + data, found));
+            EXPECT_EQ(start < k_maxSearchBytes ? Values(1, {2, 3, 4}) : Values(), Read(dir, text + data, start < k_maxSearchBytes));
         }
     }
 }
