@@ -85,7 +85,6 @@ TEST_F(Rgb2LabRun, AFailedStageLogsOneErrorAndExitsTwo)
     std::filesystem::create_directories(File("sub/out"));
     for (const char* name : {"chart.txt", "out", "sub/chart.txt"})
         Write(name, k_tripletChart);
-    Write("targets.txt", "50 50 50\n");
     Write("nodata.txt", "CGATS\nSAMPLE_ID RGB_R RGB_G RGB_B LAB_L LAB_A\nBEGIN_DATA\n1 2 3 4 5 6\n");
     Write("big.txt", Diagonal(257));
     // The 5202-patch chart with an extra gray moved onto a grid point, and with a gray
@@ -97,23 +96,23 @@ TEST_F(Rgb2LabRun, AFailedStageLogsOneErrorAndExitsTwo)
     std::filesystem::create_symlink("out", File("symlink"));
     const std::string warning = "Warning: Preprocess5202Target () failed because an unexpected number ";
     const std::vector<std::array<std::string, 3>> cases = {
-        {"forged\nError: x\x1b[0m\t\r\x7f\x01\\n \u00e9.txt", "targets.txt",
+        {"forged\nError: x\x1b[0m\t\r\x7f\x01\\n \u00e9.txt", "chart.txt",
          "Reading RGB reference values...\nError: Could not read RGB reference values from "
          "'forged\\nError: x\\x1b[0m\\t\\r\\x7f\\x01\\n \u00e9.txt'.\n"},
-        {"nodata.txt", "targets.txt",
+        {"nodata.txt", "chart.txt",
          "Reading RGB reference values...\nReading Lab measurement values...\n"
          "Error: Could not read measured LAB values from 'nodata.txt'.\n"},
         {"chart.txt", "missing.txt",
          "Reading RGB reference values...\nReading Lab measurement values...\nReading RGB target values...\n"
          "Error: Could not read target RGB values from 'missing.txt'.\n"},
-        {"big.txt", "targets.txt", k_stages + "Appears to be a 257 x 257 x 257 grid.\n" + k_notInterpolated},
-        {"grays.ti3", "targets.txt", k_stages + warning + "(305) of gray patches were found. We were expecting 306 gray "
-                                     "patches instead.\n" + k_grid17 + k_notInterpolated},
-        {"levels.ti3", "targets.txt", k_stages + warning + "(290) of unique gray patches were found. We were expecting "
-                                      "289 unique gray patches instead.\n" + k_grid17 + k_notInterpolated},
+        {"big.txt", "chart.txt", k_stages + "Appears to be a 257 x 257 x 257 grid.\n" + k_notInterpolated},
+        {"grays.ti3", "chart.txt", k_stages + warning + "(305) of gray patches were found. We were expecting 306 gray "
+                                   "patches instead.\n" + k_grid17 + k_notInterpolated},
+        {"levels.ti3", "chart.txt", k_stages + warning + "(290) of unique gray patches were found. We were expecting "
+                                    "289 unique gray patches instead.\n" + k_grid17 + k_notInterpolated},
         {"chart.txt", "hardlink", k_writeFailed},
-        {"symlink", "targets.txt", k_writeFailed},
-        {"sub/chart.txt", "targets.txt", k_writeFailed},
+        {"symlink", "chart.txt", k_writeFailed},
+        {"sub/chart.txt", "chart.txt", k_writeFailed},
     };
     for (const auto& [measurements, targets, out] : cases) {
         SCOPED_TRACE(measurements + " " + targets);
