@@ -62,8 +62,8 @@ TEST(Vmath, KnownAnswersWithinTheirSize)
     const Quat near(0, 0.0116231656f, 0.0154975532f, 0.999812365f);
     ASSERT_GT(near.q[1] * near.q[1] + near.q[2] * near.q[2] + near.q[3] * near.q[3], 1.0f);
     using Fill = std::function<void(float*)>;
-    const auto perp = [](Vec3 u) {  // in place
-        return Fill([u](float* r) { std::copy(u.v, u.v + 3, r), vector_perp(r, r); });
+    const auto perp = [](float x, float y, float z) {  // the 0 after v is not a component
+        return Fill([=](float* r) { vector_perp(r, Vec4(x, y, z, 0)); });
     };
     const struct { const char* name; Fill fill; std::vector<float> want; } cases[] = {
         {"multiply_3", [&](float* r) { matrix_multiply_3(r, a, b); }, {4, 9, 13, 13, 21, 28, 22, 34, 47}},
@@ -115,18 +115,20 @@ TEST(Vmath, KnownAnswersWithinTheirSize)
          {2, 2.88f, -2.16f}},
         // The perpendicular is built from the axis of the smallest component by magnitude,
         // the first one on a tie.
-        {"perp x", perp(Vec3(1, 0, 0)), {0, 1, 0}},
-        {"perp 0", perp(Vec3(0.48f, 0.6f, 0.64f)), {0.87726849f, -0.32829174f, -0.35017786f}},
-        {"perp 1", perp(Vec3(0.64f, -0.48f, 0.6f)), {0.35017786f, 0.87726849f, 0.32829174f}},
-        {"perp 2", perp(Vec3(0.6f, 0.64f, 0.48f)), {-0.32829174f, -0.35017786f, 0.87726849f}},
+        {"perp x in place", [](float* r) { r[0] = 1, r[1] = r[2] = 0, vector_perp(r, r); }, {0, 1, 0}},
+        {"perp 0", perp(0.48f, 0.6f, 0.64f), {0.87726849f, -0.32829174f, -0.35017786f}},
+        {"perp 1", perp(0.64f, -0.48f, 0.6f), {0.35017786f, 0.87726849f, 0.32829174f}},
+        {"perp 2", perp(0.6f, 0.64f, 0.48f), {-0.32829174f, -0.35017786f, 0.87726849f}},
         // The shortest vector is left alone, one just longer is not, nor is NaN.
         {"normalize", [](float* r) { Put(r, normalize(Vec4(1, -2, 2, 4))); }, {0.2f, -0.4f, 0.4f, 0.8f}},
-        {"normalize, too short", [](float* r) { Put(r, normalize(Vec4(0.00001f, 0, 0, 0))); }, {0.00001f, 0, 0, 0}},
+        {"normalize, too short", [](float* r) { Put(r, normalize(Vec4(0.00001f, 0, 0, 0))); },
+         {0.00001f, 0, 0, 0}},
         {"normalize, just long enough", [](float* r) { Put(r, normalize(Vec4(0, 0, 0, 0.0000101f))); },
          {0, 0, 0, 1}},
         {"normalize, NaN", [](float* r) { Put(r, normalize(Vec4(NAN, 1, 1, 1)).v[1]); }, {1}},
         // The Hamilton product, the conjugate (in place), division by a scalar.
-        {"quat_mult_4", [](float* r) { quat_mult_4(r, Quat(1, 2, 3, 4), Quat(5, 6, 7, 8)); }, {24, 48, 48, -6}},
+        {"quat_mult_4", [](float* r) { quat_mult_4(r, Quat(1, 2, 3, 4), Quat(5, 6, 7, 8)); },
+         {24, 48, 48, -6}},
         {"quat_conj_4", [](float* r) { Put(r, Quat(1, -2, 3, 4)), quat_conj_4(r, r); }, {-1, 2, -3, 4}},
         {"quat division", [](float* r) { Put(r, Quat(1, 2, 3, 4) / 2); }, {0.5f, 1, 1.5f, 2}},
         {"quat_rotate_4", [&](float* r) { quat_rotate_4(r, Turn(axis, 70), Vec4(1, -2, 3, 0)); },
