@@ -142,6 +142,7 @@ TEST(Vmath, KnownAnswersWithinTheirSize)
         {"slerp, far", slerpTo(300, 0), Floats(from / -1)},
         // Closer than 0.001 radians: the start comes back unchanged.
         {"slerp, close", slerpTo(20.05f, 1), Floats(from)},
+        {"slerp, dot of 1", [](float* r) { Put(r, slerp(Quat(), Quat(), 0.5f)); }, {0, 0, 0, 1}},
         {"slerp, dot above 1", [&](float* r) { Put(r, slerp(near, near, 0)); }, Floats(near)},
     };
     for (const auto& c : cases) {
