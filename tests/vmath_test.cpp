@@ -87,8 +87,12 @@ TEST(Vmath, KnownAnswersWithinTheirSize)
         {"invert_4 in place", [&](float* r) { Put(r, g), matrix_invert_4(r, r); },
          {-0.5f, 0, 2, -2.5f, 0.5f, -2, 0, 1.5f, 1, -3, 0, 2, 0.5f, 0, -1, 1.5f}},
         {"invert_4 singular", [&](float* r) { matrix_invert_4(r, m); }, std::vector<float>(16, 0)},
-        // mul(t, s) scales first: (1, 1, 1) -> (2, 3, 4) -> (3, 5, 7).
-        {"translate after scale", [&](float* r) { Put(r, mul(mul(t, s), Vec4(1, 1, 1, 1))); }, {3, 5, 7, 1}},
+        {"multiply_4", [&](float* r) { matrix_multiply_4(r, g, m); },
+         {30, 32, 34, 36, 23, 26, 29, 32, 38, 44, 50, 56, 24, 28, 32, 36}},
+        {"multiply_vec_4", [&](float* r) { matrix_multiply_vec_4(r, g, Vec4(1, -2, 3, 0.5f)); },
+         {14, -3, -8.5f, -10}},
+        // mul(t, s) scales first; a w of 2 doubles the shift: (1, 1, 1) -> (2, 3, 4) -> (4, 7, 10).
+        {"translate after scale", [&](float* r) { Put(r, mul(mul(t, s), Vec4(1, 1, 1, 2))); }, {4, 7, 10, 2}},
         {"rotate (axis of any length)",
          [&](float* r) { matrix_rotate_4(r, 70, 1.44f, 1.8f, 1.92f); }, rotation},
         {"quaternion's matrix", [&](float* r) { Put(r, Turn(axis, 70).makeRot()); }, rotation},
