@@ -69,7 +69,8 @@ TEST(AtomicFile, OpenFailsCleanly)
 }
 
 // A child is ended by each signal part way through its write: the signal still ends it, and
-// only the earlier file is left.
+// only the earlier file is left. An ignored SIGHUP stays ignored, and once the file is
+// committed the handlers are as they were before.
 TEST(AtomicFile, EndingSignalsRemoveTheTemporaryFile)
 {
     testutil::TempDir dir;
@@ -86,4 +87,20 @@ TEST(AtomicFile, EndingSignalsRemoveTheTemporaryFile)
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
         EXPECT_EQ(std::tuple("earlier", 1), std::tuple(testutil::ReadFile(path), EntryCount(dir)));
     }
+    const pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGHUP, SIG_IGN);
+        AtomicFile file;
+        if (!file.Open(path) || !file.Write("later", 5) || raise(SIGHUP) != 0 || !file.Commit())
+            _exit(1);
+        struct sigaction term {}, hup {}, xfsz {};
+        sigaction(SIGTERM, nullptr, &term);
+        sigaction(SIGHUP, nullptr, &hup);
+        sigaction(SIGXFSZ, nullptr, &xfsz);
+        _exit(term.sa_handler == SIG_DFL && hup.sa_handler == SIG_IGN && xfsz.sa_handler == SIG_DFL ? 0 : 2);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ("later", testutil::ReadFile(path));
 }

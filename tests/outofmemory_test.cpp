@@ -1,9 +1,11 @@
 // Running out of memory, one failed allocation at a time: this program replaces operator new
 // (all the unaligned forms, so that the sanitizers see matching pairs) so that a chosen
 // allocation throws std::bad_alloc (or gives null, for the nothrow forms), and every
-// allocation of a run is made to fail in turn. rgb2lab names the stage that ran out of memory
-// in one "Error:" line and exits with status 2.
+// allocation of an operation is made to fail in turn. No exception may leave the ICC module,
+// and rgb2lab names the stage that ran out of memory in one "Error:" line and exits with
+// status 2.
 #include "driver.h"
+#include "icc.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -91,4 +93,54 @@ TEST(OutOfMemory, Rgb2LabNamesTheStageThatRanOutOfMemory)
     }
     std::filesystem::current_path(previous);
     EXPECT_EQ(std::vector<bool>(errors.size() - 1, true), std::vector<bool>(named.begin(), named.end() - 1));
+}
+
+// Each whole-profile operation gives false (or null) when an allocation fails and succeeds
+// otherwise; none throws, and a profile that failed to change still writes out.
+TEST(OutOfMemory, IccOperationsFailInsteadOfThrowing)
+{
+    testutil::TempDir dir;
+    const std::string path = dir.file("out.icc");
+    for (const char* name : {"LStar-RGB.icc", "sRGB.icc"}) {
+        SCOPED_TRACE(name);
+        const std::string text = testutil::ReadFile(std::string(TEST_DATA_DIR "/icc/") + name);
+        const std::vector<unsigned char> in(text.begin(), text.end());
+        std::unique_ptr<ICC_CPP_Profile> profile(ICC_CPP_Profile::ReadFromMemory(in.data(), in.size()));
+        ASSERT_NE(profile, nullptr);
+        std::vector<unsigned char> out;
+        const std::vector<std::pair<const char*, std::function<bool()>>> operations = {
+            {"read", [&] { return std::unique_ptr<ICC_CPP_Profile>(ICC_CPP_Profile::ReadFromMemory(in.data(), in.size())) != nullptr; }},
+            {"write", [&] { return profile->WriteToMemory(out); }},
+            {"write file", [&] { return profile->WriteFile(path.c_str()); }},
+            {"add tag", [&] {
+                 // The tag is the caller's allocation; from AddTag on the profile owns it.
+                 ICC_CPP_Profile built;
+                 ICC_CPP_Tag* tag = nullptr;
+                 try {
+                     tag = new ICC_CPP_opaque_Tag;
+                 } catch (const std::bad_alloc&) {
+                     return false;
+                 }
+                 return built.AddTag(tag) && built.header.size == 132 + 12;
+             }},
+            {"edit", [&] { return ICCXRiteToOrlisk(profile.get()); }},
+        };
+        for (const auto& [what, operation] : operations) {
+            SCOPED_TRACE(what);
+            long n = 0;
+            for (bool failed = true; failed; ++n) {
+                bool result = false;
+                failed = FailingAllocation(n, [&] {
+                    try {
+                        result = operation();
+                    } catch (...) {
+                        ADD_FAILURE() << "an exception left the module";
+                    }
+                });
+                EXPECT_TRUE(failed || result);
+            }
+            EXPECT_GT(n, 1);
+            EXPECT_TRUE(profile->WriteToMemory(out));
+        }
+    }
 }
