@@ -1,6 +1,6 @@
 // The measured grid: what a build accepts, the points and cells it exposes, and tetrahedral
-// interpolation against a chart whose Lab is linear inside each tetrahedron. Trilinear results
-// are pinned by the derived Lab tests.
+// interpolation against a chart whose Lab is linear inside each tetrahedron, exact on grid points.
+// Trilinear results are pinned by the derived Lab tests.
 #include "grid.h"
 
 #include <algorithm>
@@ -80,55 +80,18 @@ TEST(MeasuredGrid, TetrahedralReproducesAChartLinearInEachTetrahedron)
     double worstTrilinear = 0.0;
     for (int t = 0; t < 400; ++t) {
         Color3 rgb{{inside(random), inside(random), inside(random)}}, tetrahedral, trilinear;
-        if (t % 4 == 0)  // a component on an axis value, or two equal fractions
-            rgb.c[t % 3] = axis[random() % axis.size()];
+        for (int a = 0; a < 3 && t % 4 == 0; ++a)  // a grid point, a component on an axis value, or two equal fractions
+            rgb.c[a] = t % 8 == 0 || a == 1 ? axis[random() % axis.size()] : rgb.c[a];
         if (t % 4 == 1)
             rgb.c[1] = std::clamp(rgb.c[0] + 12.5 * static_cast<double>(random() % 3) - 12.5, -10.0, 40.0);
         ASSERT_EQ(GridLookup::Ok, grid.Interpolate(rgb, Interpolation::Tetrahedral, &tetrahedral));
         ASSERT_EQ(GridLookup::Ok, grid.Interpolate(rgb, Interpolation::Trilinear, &trilinear));
         for (int n = 0; n < 3; ++n) {
-            EXPECT_NEAR(PiecewiseLinear(rgb).c[n], tetrahedral.c[n], 1e-12) << "target " << t;
+            EXPECT_NEAR(PiecewiseLinear(rgb).c[n], tetrahedral.c[n], t % 8 ? 1e-12 : 0.0) << "target " << t;
             worstTrilinear = std::max(worstTrilinear, std::fabs(PiecewiseLinear(rgb).c[n] - trilinear.c[n]));
         }
     }
     EXPECT_GT(worstTrilinear, 1.0);  // the chart is not trilinear: one interpolation for the other would show
-}
-
-// On a face two cells share each cell's own corners give the same Lab; grid points give their
-// measured Lab, exactly when tetrahedral (trilinear forms a + (b - a) * 1 on a cell's top).
-TEST(MeasuredGrid, NeighbouringCellsAgreeOnTheirSharedFace)
-{
-    const double axis[] = {0.0, 3.0, 10.0, 40.0};
-    std::mt19937_64 random(9);
-    std::uniform_real_distribution<double> noise(-50.0, 50.0), unit(0.0, 1.0);
-    MeasuredGrid grid;
-    const Chart chart = MakeChart({0.0, 3.0, 10.0, 40.0}, [&](const Color3&) { return Color3{{noise(random), noise(random), noise(random)}}; });
-    ASSERT_EQ(GridBuild::Ok, grid.Build(chart.rgb, chart.lab, nullptr));
-    for (Interpolation how : {Interpolation::Trilinear, Interpolation::Tetrahedral}) {
-        for (int t = 0; t < 100; ++t) {
-            GridCell below;
-            for (int a = 0; a < 3; ++a) {
-                below.index[a] = static_cast<int>(random() % (a == t % 3 ? 2 : 3));
-                below.position[a] = axis[below.index[a]] + unit(random) * (axis[below.index[a] + 1] - axis[below.index[a]]);
-            }
-            below.position[t % 3] = axis[below.index[t % 3] + 1];
-            GridCell above = below;
-            ++above.index[t % 3];
-            const Color3 a = grid.InterpolateInCell(below, how), b = grid.InterpolateInCell(above, how);
-            for (int n = 0; n < 3; ++n)
-                EXPECT_NEAR(a.c[n], b.c[n], 1e-12) << "case " << t;
-        }
-        for (int p = 0; p < 64; ++p) {
-            GridCell cell;
-            for (int a = 0; a < 3; ++a) {
-                cell.index[a] = std::min((p >> (2 * a)) & 3, 2);
-                cell.position[a] = axis[(p >> (2 * a)) & 3];
-            }
-            const Color3 lab = grid.InterpolateInCell(cell, how);
-            for (int n = 0; n < 3; ++n)
-                EXPECT_NEAR(grid.Lab(p & 3, (p >> 2) & 3, p >> 4).c[n], lab.c[n], how == Interpolation::Tetrahedral ? 0.0 : 1e-12) << p;
-        }
-    }
 }
 
 TEST(MeasuredGrid, ExposesItsPointsAndCells)
