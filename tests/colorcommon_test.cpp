@@ -41,7 +41,8 @@ void LcmsRgbToXyzMatrix(const double* c, const double* whiteXYZ, double* m)
     const cmsTagSignature tags[3] = {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag};
     for (int col = 0; col < 3; ++col) {
         cmsCIEXYZ xyz;
-        cmsAdaptToIlluminant(&xyz, cmsD50_XYZ(), &whiteCms, static_cast<const cmsCIEXYZ*>(cmsReadTag(profile, tags[col])));
+        const auto* d50 = static_cast<const cmsCIEXYZ*>(cmsReadTag(profile, tags[col]));
+        cmsAdaptToIlluminant(&xyz, cmsD50_XYZ(), &whiteCms, d50);
         m[col] = xyz.X, m[3 + col] = xyz.Y, m[6 + col] = xyz.Z;
     }
     cmsCloseProfile(profile);
@@ -64,7 +65,8 @@ TEST(ColorLab, MatchesLcmsInPlaceForBothWhites)
             const double want[3] = {ref.L, ref.a, ref.b}, lab[3] = {v[0], v[1], v[2]};
             lab_to_xyz(v, white, v);
             for (int c = 0; c < 3; ++c)
-                EXPECT_TRUE(std::fabs(lab[c] - want[c]) < 1e-9 && std::fabs(v[c] - in[c]) < 1e-12 * std::max(1.0, std::fabs(in[c])))
+                EXPECT_TRUE(std::fabs(lab[c] - want[c]) < 1e-9 &&
+                            std::fabs(v[c] - in[c]) < 1e-12 * std::max(1.0, std::fabs(in[c])))
                     << t << " component " << c;
         }
 }
@@ -110,7 +112,8 @@ TEST(ColorWorkingSpace, OutOfGamutAndRoundTrips)
     lab_to_adobergb_d50(outside, adobe);
     lab_to_prophotorgb_d50(outside, proPhoto);
     EXPECT_TRUE(std::isnan(adobe[0]) && std::fabs(adobe[1] - 0.5831) < 5e-5 && std::isnan(adobe[2]));
-    EXPECT_TRUE(std::fabs(proPhoto[0] - 0.1089) < 5e-5 && std::fabs(proPhoto[1] - 0.4642) < 5e-5 && std::isnan(proPhoto[2]));
+    EXPECT_TRUE(std::fabs(proPhoto[0] - 0.1089) < 5e-5 && std::fabs(proPhoto[1] - 0.4642) < 5e-5 &&
+                std::isnan(proPhoto[2]));
     // Pure primaries and secondaries included: a zero channel must come back as 0, not NaN (the
     // 1/1.8 power turns a rounding of 1e-16 into about 1e-9). The two six-decimal Bradford tables
     // are not exact inverses (off by up to 1.37e-6), so Adobe RGB is compared in linear light,

@@ -33,8 +33,8 @@ TEST(ColourDifference, CmcAndCie76MatchKnownFiguresAndLcms)
     for (const auto& [first, second, known, cmc] : cases) {
         const cmsCIELab a = {first.v[0], first.v[1], first.v[2]}, b = {second.v[0], second.v[1], second.v[2]};
         const float ours = ComputeDeltaECMC21(first, second);
-        EXPECT_TRUE((known == 0 || std::fabs(ours - known) < 1e-4f) && (!cmc || std::fabs(ours - cmsCMCdeltaE(&a, &b, 1, 1)) < 1e-4))
-            << ours << " at L " << first.v[0];
+        EXPECT_TRUE((known == 0 || std::fabs(ours - known) < 1e-4f) &&
+                    (!cmc || std::fabs(ours - cmsCMCdeltaE(&a, &b, 1, 1)) < 1e-4)) << ours << " at L " << first.v[0];
         EXPECT_NEAR(ComputeDeltaE(first, second), cmsDeltaE(&a, &b), 4 * FLT_EPSILON * cmsDeltaE(&a, &b));
     }
 }
