@@ -18,7 +18,6 @@ TEST(CgatsRead, ReadsMeasurementFilesOfOtherTools)
         EXPECT_EQ(table.rows.back(), last);
     };
     check(TEST_DATA_DIR "/chart17-srgb.ti3", 4913, {56.25, 18.75, 0, 33.9308, 37.4694, 41.9982});
-    check(TEST_DATA_DIR "/chart5202-clayrgb.ti3", 5202, {87.5, 75, 68.75, 81.1783, 10.6051, -0.866253});
     // Characterisation data: CRLF line ends, padded columns, trailing blanks.
     const std::string fogra = "/usr/share/color/icc/FOGRA39L.ti3";
     if (!testutil::FileExists(fogra))

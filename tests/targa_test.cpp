@@ -89,15 +89,18 @@ TEST(TargaFile, RefusesMalformedFilesAndImagesItCannotStore)
                   image.valid ? Pattern(image.components) : Bytes());
     }
 
+    // The 16-bit size fields hold up to 65535 (stored and read back), not one more.
     Targa noPixels(2, 2, 5, 8, nullptr), wide(65536, 1, 1, 8, nullptr), tall(1, 65536, 2, 8, nullptr),
-        deep(2, 2, 3, 16, nullptr), pixel(1, 1, 1, 8, nullptr), unread(dir.file("none").c_str());
+        deep(2, 2, 3, 16, nullptr), pixel(1, 1, 1, 8, nullptr), unread(dir.file("none").c_str()),
+        widest(65535, 1, 1, 8, nullptr), tallest(1, 65535, 2, 8, nullptr);
     EXPECT_TRUE(!noPixels.valid && unread.error == "can't open file") << unread.error;
     // The fields are public and may disagree with the buffer (of 4 bytes here).
     Targa five(1, 1, 4, 8, nullptr), none(1, 1, 4, 8, nullptr), flat(1, 1, 4, 8, nullptr);
     five.components = 5, none.components = 0, flat.width = 0;
+    const std::string big = dir.file("big.tga");
     const struct { Targa* image; std::string path; const char* error; } writes[] = {
         {&noPixels, out, "no image data"}, {&wide, out, "image too large for Targa"},
-        {&tall, out, "image too large for Targa"},
+        {&tall, out, "image too large for Targa"}, {&widest, big, ""}, {&tallest, big, ""},
         {&deep, out, "unsupported Targa bit / component combination"},
         {&five, out, "unsupported Targa bit / component combination"},
         {&none, out, "unsupported Targa bit / component combination"},
@@ -105,23 +108,13 @@ TEST(TargaFile, RefusesMalformedFilesAndImagesItCannotStore)
         {&pixel, dir.file("no/such/dir.tga"), "can't open file"},
         {&pixel, "/dev/full", "can't write data"}};
     for (const auto& [image, path, error] : writes) {
-        EXPECT_FALSE(image->write(path.c_str()));
-        EXPECT_EQ(image->error, error);
+        SCOPED_TRACE(path + " " + error);
+        EXPECT_EQ(image->write(path.c_str()) ? "" : image->error, error);
         EXPECT_FALSE(testutil::FileExists(out));
-    }
-}
-
-// The 16-bit size fields hold up to 65535; one more is refused above.
-TEST(TargaFile, LargestDimensionsRoundTrip)
-{
-    testutil::TempDir dir;
-    const std::string path = dir.file("big.tga");
-    for (auto [width, height] : {std::pair{65535, 1}, {1, 65535}}) {
-        Bytes pixels(65535 * 2);
-        std::iota(pixels.begin(), pixels.end(), 0);
-        ASSERT_TRUE(Targa(width, height, 2, 8, pixels.data()).write(path.c_str()));
+        if (*error)
+            continue;
         const Targa back(path.c_str());
-        ASSERT_TRUE(back.valid && back.width == width && back.height == height);
-        EXPECT_EQ(Bytes(back.data, back.data + back.bufferSize()), pixels);
+        EXPECT_TRUE(back.valid && back.width == image->width && back.height == image->height);
+        EXPECT_EQ(Bytes(back.data, back.data + back.bufferSize()), Bytes(image->bufferSize(), 0));
     }
 }
