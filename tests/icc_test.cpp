@@ -430,6 +430,15 @@ TEST(IccProfile, RefusesMalformedProfiles)
     const Bytes empty = Generated({}, 0, {}, {}, {});
     EXPECT_TRUE(Read(empty) && !ICC_CPP_Profile::ReadFromMemory(empty.data(), 131));
     EXPECT_FALSE(Read(Bytes(good.begin(), good.end() - 1)) || ICC_CPP_Profile::ReadFromMemory(nullptr, 0));
+    // Every byte of a small real profile set to 00, 01, 80 and FF in turn: each is refused or
+    // read into a profile that writes and reads back.
+    const Bytes base = Load("LStar-RGB.icc");
+    for (size_t at = 0; at < 4 * base.size(); ++at) {
+        Bytes bad = base, out;
+        bad[at / 4] = static_cast<unsigned char>("\x00\x01\x80\xFF"[at % 4]);
+        const ProfilePtr p = Read(bad);
+        EXPECT_TRUE(!p || (p->WriteToMemory(out) && Read(out))) << "byte " << at / 4;
+    }
 }
 
 // 6 entries that all point at one element: each class's element is read once and shared by every
