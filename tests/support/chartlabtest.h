@@ -69,13 +69,16 @@ protected:
     std::string Read(const std::string& name) { return testutil::ReadFile(File(name)); }
     void Write(const std::string& name, const std::string& text) { testutil::WriteFile(File(name), text); }
 
-    // Each case byte for byte; a failed run leaves an earlier out.txt as it was.
-    void ExpectRuns(const std::vector<RunCase>& cases)
+    // Each case byte for byte, its arguments after `first`; a failed run leaves an earlier
+    // out.txt as it was.
+    void ExpectRuns(const std::vector<RunCase>& cases, const std::vector<std::string>& first = {})
     {
         for (const RunCase& c : cases) {
-            SCOPED_TRACE(testing::PrintToString(c.args));
+            std::vector<std::string> args = first;
+            args.insert(args.end(), c.args.begin(), c.args.end());
+            SCOPED_TRACE(testing::PrintToString(args));
             Write("out.txt", "earlier\n");
-            const auto r = Run(c.args, c.input);
+            const auto r = Run(args, c.input);
             EXPECT_EQ(c.status, r.status);
             EXPECT_EQ(c.out, r.out);
             EXPECT_EQ(c.err, r.err);
