@@ -30,13 +30,11 @@ inline std::string ColumnTable(const std::vector<std::vector<double>>& rows,
                                const std::string& columns = "RGB_R RGB_G RGB_B LAB_L LAB_A LAB_B")
 {
     std::string text = "CTI3\n\nBEGIN_DATA_FORMAT\nSAMPLE_ID " + columns + "\nEND_DATA_FORMAT\n\nBEGIN_DATA\n";
+    char field[64];
     for (std::size_t r = 0; r < rows.size(); ++r) {
         text += std::to_string(r + 1);
-        for (double v : rows[r]) {
-            char field[64];
-            std::snprintf(field, sizeof field, " %.10g", v);
-            text += field;
-        }
+        for (double v : rows[r])
+            text += std::string(field, std::snprintf(field, sizeof field, " %.10g", v));
         text += "\n";
     }
     return text + "END_DATA\n";
