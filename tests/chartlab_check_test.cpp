@@ -145,6 +145,8 @@ assert set(r) in (keys, keys | {"grays"}) and set(r["holdout"]) == {"trilinear",
 f = lambda v, places: "-" if v is None else "%.*f" % (places, v)
 print("patches %d" % r["patches"])
 print("grid %d x %d x %d" % ((r["grid"],) * 3))
+n = r["repeatability"]["de76"]["count"]
+print("repeated patches " + ("%d measurements of" % n if n else "none"))
 for d in [r["repeatability"], r["holdout"]["trilinear"], r["holdout"]["tetrahedral"]] + [r[k] for k in r if k == "grays"]:
     assert set(d) == {"de76", "de2000"} and all(set(s) == {"count", "mean", "p95", "max"} for s in d.values())
     for k in ("de76", "de2000"):
@@ -161,7 +163,7 @@ TEST_F(CheckRun, JsonHoldsTheTextsFiguresUnderTheListedKeys)
     Write("chart17.ti3", testutil::ReadFile(Data("chart17-srgb.ti3")));
     Write("chart5202.ti3", testutil::ReadFile(Data("chart5202-clayrgb.ti3")));
     const std::tuple<std::string, std::string, std::size_t> cases[] = {
-        {"chart.ti3", "7", 16}, {"chart17.ti3", "10", 19} /* no repeats: null */, {"chart5202.ti3", "0", 11} /* grays */};
+        {"chart.ti3", "7", 17}, {"chart17.ti3", "10", 20} /* no repeats: null */, {"chart5202.ti3", "0", 12} /* grays */};
     for (const auto& [chart, worst, lines] : cases) {
         SCOPED_TRACE(chart);
         const std::string report = Run({"check", "-m", chart, "--worst", worst}).out;
