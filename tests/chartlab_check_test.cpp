@@ -205,10 +205,14 @@ TEST_F(CheckRun, SwatchesShowMeasuredAndPredictedColoursWorstAtTheTop)
     cmsCloseProfile(srgb);
     cmsCloseProfile(lab);
     const auto pixel = [&](int x, int y, int c) { return int(pixels[(static_cast<std::size_t>(y) * width + x) * 3 + c]); };
+    // The corners of each half square, and the background just beside them.
     for (int p = 0; p < 6; ++p)
-        for (int c = 0; c < 3; ++c)
-            EXPECT_NEAR(want[p][c], pixel(24 + p % 2 * 24, 36 + p / 2 * 60, c), 1) << "patch " << p << " channel " << c;
-    for (const auto& [x, y] : {std::pair{0, 0}, std::pair{71, 191}, std::pair{36, 66}, std::pair{6, 30}})
+        for (int corner = 0; corner < 4; ++corner)
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(want[p][c], pixel(12 + p % 2 * 24 + corner % 2 * 23, 12 + p / 2 * 60 + corner / 2 * 47, c), 1)
+                    << "patch " << p << " corner " << corner << " channel " << c;
+    for (const auto& [x, y] : {std::pair{0, 0}, std::pair{71, 191}, std::pair{11, 12}, std::pair{12, 11}, std::pair{60, 59},
+                               std::pair{59, 60}, std::pair{36, 66}})
         EXPECT_EQ(128 * 3, pixel(x, y, 0) + pixel(x, y, 1) + pixel(x, y, 2)) << x << ", " << y;
     stbi_image_free(pixels);
 }
