@@ -179,6 +179,19 @@ Interpolation InterpolationArg(std::int64_t arg)
     return arg ? Interpolation::Tetrahedral : Interpolation::Trilinear;
 }
 
+// Inverts every one of `labs` per iteration; the fourth argument picks the straightforward
+// search of every cell instead of the index.
+void TimeInverse(benchmark::State& state, const MeasuredGrid& grid, Interpolation how, const std::vector<Color3>& labs)
+{
+    GridInverse inverse;
+    inverse.Build(grid, how, state.range(3) ? InverseSearch::Scan : InverseSearch::Indexed);
+    InverseResult result;
+    for (auto _ : state)
+        for (const Color3& lab : labs)
+            benchmark::DoNotOptimize(inverse.Invert(lab, &result));
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * labs.size()));
+}
+
 // The Lab of `count` targets: every one in gamut.
 void BM_InvertInGamut(benchmark::State& state)
 {
@@ -187,13 +200,7 @@ void BM_InvertInGamut(benchmark::State& state)
     std::vector<Color3> labs = ReadTargets(static_cast<std::size_t>(state.range(1)));
     for (Color3& c : labs)
         grid.Interpolate(c, how, &c);
-    GridInverse inverse;
-    inverse.Build(grid, how, state.range(3) ? InverseSearch::Scan : InverseSearch::Indexed);
-    InverseResult result;
-    for (auto _ : state)
-        for (const Color3& lab : labs)
-            benchmark::DoNotOptimize(inverse.Invert(lab, &result));
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * labs.size()));
+    TimeInverse(state, grid, how, labs);
 }
 
 // `count` Lab values outside the chart's gamut (OutOfGamutLabText).
@@ -205,13 +212,7 @@ void BM_InvertOutOfGamut(benchmark::State& state)
     WriteText(path, OutOfGamutLabText(static_cast<std::size_t>(state.range(1))));
     std::vector<Color3> labs;
     ReadTripletFileString(path, &labs, "LAB_L", "LAB_A", "LAB_B");
-    GridInverse inverse;
-    inverse.Build(grid, how, state.range(3) ? InverseSearch::Scan : InverseSearch::Indexed);
-    InverseResult result;
-    for (auto _ : state)
-        for (const Color3& lab : labs)
-            benchmark::DoNotOptimize(inverse.Invert(lab, &result));
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * labs.size()));
+    TimeInverse(state, grid, how, labs);
 }
 
 BENCHMARK(BM_ReadTargets)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);

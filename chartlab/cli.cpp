@@ -27,8 +27,6 @@ constexpr double k_d50White100[3] = {96.42, 100.0, 82.49};
 
 // Block size of the output buffer; a larger request grows it.
 constexpr std::size_t k_outputBufferSize = std::size_t(1) << 20;
-// Block size of the input streams' buffers.
-constexpr std::size_t k_inputBufferSize = std::size_t(1) << 16;
 
 const char* const k_rgbNames[3] = {"RGB_R", "RGB_G", "RGB_B"};
 const char* const k_labNames[3] = {"LAB_L", "LAB_A", "LAB_B"};
@@ -264,8 +262,6 @@ bool LoadTable(const char* program, const std::string& path, const char* const n
         return false;
     }
     std::FILE* stream = standardInput ? stdin : file.get();
-    // Nothing has been read from the stream yet, so its buffer can still be chosen.
-    std::setvbuf(stream, nullptr, _IOFBF, k_inputBufferSize);
     if (!ReadTripletStream(stream, table, names[0], names[1], names[2])) {
         Complain(program, "cannot read %s %s %s from %s", names[0], names[1], names[2], DescribeInput(path).c_str());
         return false;

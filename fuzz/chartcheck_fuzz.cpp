@@ -8,6 +8,7 @@
 // patches are predicted than left out, the worst list is sorted and no longer than asked;
 // the unedited charts have no interpolation error and the 5202-patch one its gray check.
 #include "chartcheck.h"
+#include "fuzzcharts.h"
 #include "fuzzutil.h"
 #include "preprocess5202.h"
 
@@ -20,22 +21,6 @@ namespace {
 
 constexpr double k_codes[8] = {0.0, 1.0, -1.0, k_checkValueLimit, -k_checkValueLimit,
                                std::numeric_limits<double>::quiet_NaN(), 0.5, -999.0};
-
-// Lab linear in RGB, so that an unedited chart has a known answer.
-Color3 LabOf(double r, double g, double b)
-{
-    return Color3{{0.2 * r + 0.5 * g + 0.1 * b, r - g, g - 0.5 * b}};
-}
-
-void Chart(int n, double step, std::vector<Color3>& rgb, std::vector<Color3>& lab)
-{
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j)
-            for (int k = 0; k < n; ++k) {
-                rgb.push_back(Color3{{i * step, j * step, k * step}});
-                lab.push_back(LabOf(i * step, j * step, k * step));
-            }
-}
 
 void CheckSummary(const DifferenceSummary& s, std::size_t most)
 {
@@ -64,23 +49,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<Color3> lab;
     const bool chart5202 = data[0] & 1;
     if (chart5202) {
-        Chart(17, 18.0, rgb, lab);
-        for (int level = 0; level <= 288; ++level) {
-            rgb.push_back(Color3{{double(level), double(level), double(level)}});
-            lab.push_back(LabOf(level, level, level));
-        }
+        fuzzutil::Add5202Chart(rgb, lab);
     } else {
-        Chart(1 + (data[0] / 2) % 6, 10.0, rgb, lab);
+        fuzzutil::AddGridChart(1 + (data[0] / 2) % 6, 10.0, rgb, lab);
     }
     const std::size_t worstCount = data[1];
 
     const std::size_t edits = (size - 2) / 4;
     for (std::size_t e = 0; e < edits; ++e) {
-        const std::uint8_t* p = data + 2 + 4 * e;
-        const std::size_t index = (std::size_t(p[0]) << 8 | p[1]) % rgb.size();
-        const int component = p[2] % 6;
-        const double value = (p[3] & 0x80) ? k_codes[p[3] % 8] : double(p[3]);
-        (component < 3 ? rgb : lab)[index].c[component % 3] = value;
+        fuzzutil::ApplyEdit(data + 2 + 4 * e, k_codes, rgb, lab);
     }
     if (FirstUncheckablePatch(rgb, lab) != 0)
         return 0;

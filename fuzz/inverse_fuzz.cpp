@@ -9,6 +9,7 @@
 // answer's Lab, at the distance the answer states; an answer said to be in gamut reproduces
 // the wanted value to the tolerance; the Lab value of an RGB in a usable cell is found in
 // gamut, at the same RGB through the index and by the plain scan; a non-finite one is refused.
+#include "fuzzcharts.h"
 #include "fuzzutil.h"
 #include "inverse.h"
 
@@ -82,11 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::size_t at = 1;
     for (; at + 4 <= size && data[at] != 0xff; at += 4) {
-        const std::uint8_t* p = data + at;
-        const std::size_t index = (std::size_t(p[0]) << 8 | p[1]) % rgb.size();
-        const int component = p[2] % 6;
-        const double value = (p[3] & 0x80) ? k_codes[p[3] % 8] : double(p[3]);
-        (component < 3 ? rgb : lab)[index].c[component % 3] = value;
+        fuzzutil::ApplyEdit(data + at, k_codes, rgb, lab);
     }
     std::vector<Color3> wanted;
     for (at += 1; at + 24 <= size; at += 24) {

@@ -64,7 +64,7 @@ bool GridInverse::Build(const MeasuredGrid& grid, Interpolation how, InverseSear
         if (!grid.CellMeasured(index))
             continue;
         Color3 corners[8];
-        Corners(index, corners);
+        Corners(cell, corners);
         bool finite = true;
         double size = 0.0;
         for (const Color3& c : corners)
@@ -109,10 +109,8 @@ bool GridInverse::Build(const MeasuredGrid& grid, Interpolation how, InverseSear
         for (int cell = 0; cell < cells; ++cell) {
             if (!(m_flags[static_cast<std::size_t>(cell)] & k_usable))
                 continue;
-            int index[3];
-            CellIndex(cell, index);
             Color3 corners[8];
-            Corners(index, corners);
+            Corners(cell, corners);
             m_models[static_cast<std::size_t>(cell)] = cellinverse::ModelCell(corners, m_scaledTolerance);
         }
     }
@@ -127,8 +125,10 @@ void GridInverse::CellIndex(int cell, int index[3]) const
     index[2] = cell % m_m;
 }
 
-void GridInverse::Corners(const int index[3], Color3 corners[8]) const
+void GridInverse::Corners(int cell, Color3 corners[8]) const
 {
+    int index[3];
+    CellIndex(cell, index);
     for (int d = 0; d < 8; ++d) {
         corners[d] = m_grid->Lab(index[0] + (d >> 2), index[1] + ((d >> 1) & 1), index[2] + (d & 1));
         for (double& v : corners[d].c)
@@ -153,10 +153,8 @@ void GridInverse::MarkFolds()
     for (int cell = 0; cell < cells; ++cell) {
         if (!(m_flags[static_cast<std::size_t>(cell)] & k_usable))
             continue;
-        int index[3];
-        CellIndex(cell, index);
         Color3 corners[8];
-        Corners(index, corners);
+        Corners(cell, corners);
         orientation[static_cast<std::size_t>(cell)] =
             static_cast<std::int8_t>(cellinverse::CellOrientation(corners, m_how));
     }
@@ -186,10 +184,8 @@ void GridInverse::CellBoxes(int cell, LabBox* all, LabBox* surface) const
     const std::uint8_t flags = m_flags[static_cast<std::size_t>(cell)];
     if (!(flags & k_usable))
         return;
-    int index[3];
-    CellIndex(cell, index);
     Color3 corners[8];
-    Corners(index, corners);
+    Corners(cell, corners);
     LabBox box;
     for (int d = 0; d < 8; ++d)
         box.Add(corners[d]);
@@ -250,10 +246,8 @@ bool GridInverse::MayReach(int cell, const Color3& lab, double start[3]) const
 {
     if (!m_models.empty())
         return cellinverse::MayReach(m_models[static_cast<std::size_t>(cell)], lab, start);
-    int index[3];
-    CellIndex(cell, index);
     Color3 corners[8];
-    Corners(index, corners);
+    Corners(cell, corners);
     return cellinverse::MayReach(cellinverse::ModelCell(corners, m_scaledTolerance), lab, start);
 }
 
@@ -264,12 +258,10 @@ bool GridInverse::SolveInGamut(const Color3& scaled, const Color3& lab, InverseR
     std::vector<int> unsure;
     double f[3];
     Color3 corners[8];
-    int index[3];
     for (int cell : cells) {
         if (!MayReach(cell, scaled, f))
             continue;
-        CellIndex(cell, index);
-        Corners(index, corners);
+        Corners(cell, corners);
         const bool found = m_how == Interpolation::Tetrahedral
                                ? cellinverse::SolveTetrahedral(corners, scaled, m_scaledTolerance, f)
                                : cellinverse::SolveTrilinearNewton(corners, scaled, m_scaledTolerance, f);
@@ -280,8 +272,7 @@ bool GridInverse::SolveInGamut(const Color3& scaled, const Color3& lab, InverseR
             unsure.push_back(cell);
     }
     for (int cell : unsure) {
-        CellIndex(cell, index);
-        Corners(index, corners);
+        Corners(cell, corners);
         if (cellinverse::SolveTrilinearThorough(corners, scaled, m_scaledTolerance, f) && Answer(cell, f, lab, result) &&
             result->inGamut)
             return true;
@@ -293,10 +284,8 @@ double GridInverse::SearchSurface(int cell, const Color3& scaled, int* bestCell,
 {
     const std::uint8_t flags = m_flags[static_cast<std::size_t>(cell)];
     if ((flags & k_usable) && (flags & (k_foldCell | 0x3f))) {
-        int index[3];
-        CellIndex(cell, index);
         Color3 corners[8];
-        Corners(index, corners);
+        Corners(cell, corners);
         cellinverse::CellPoint point = *best;
         if (flags & k_foldCell) {
             cellinverse::NearestInCell(corners, m_how, scaled, &point);

@@ -81,7 +81,7 @@ private:
 
     void CellIndex(int cell, int index[3]) const;
     // The cell's corners, scaled.
-    void Corners(const int index[3], Color3 corners[8]) const;
+    void Corners(int cell, Color3 corners[8]) const;
     bool Usable(int i, int j, int k) const;
     void MarkFolds();
     void CellBoxes(int cell, LabBox* all, LabBox* surface) const;

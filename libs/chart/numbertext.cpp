@@ -80,6 +80,20 @@ constexpr int k_exponentBias = 1023;
 constexpr int k_maxFastExponent = 43;
 __extension__ typedef unsigned __int128 Uint128;
 
+// "00" to "99".
+struct DigitPairs {
+    char pair[100][2];
+    constexpr DigitPairs() : pair()
+    {
+        for (int n = 0; n < 100; ++n) {
+            pair[n][0] = static_cast<char>('0' + n / 10);
+            pair[n][1] = static_cast<char>('0' + n % 10);
+        }
+    }
+    const char* operator[](unsigned n) const { return pair[n]; }
+};
+constexpr DigitPairs k_digitPairs;
+
 }  // namespace
 
 double ParseDouble(const char* text, char** end)
@@ -140,10 +154,10 @@ char* FormatFixed6(char* out, double value)
         *out++ = '-';
     out = std::to_chars(out, out + k_maxFixed6Chars, millionths / 1000000).ptr;
     *out++ = '.';
-    auto fraction = static_cast<unsigned>(millionths % 1000000);
-    for (int digit = 5; digit >= 0; --digit) {
-        out[digit] = static_cast<char>('0' + fraction % 10);
-        fraction /= 10;
-    }
+    // The six decimals as three pairs of digits.
+    const auto fraction = static_cast<unsigned>(millionths % 1000000);
+    std::memcpy(out, k_digitPairs[fraction / 10000], 2);
+    std::memcpy(out + 2, k_digitPairs[fraction / 100 % 100], 2);
+    std::memcpy(out + 4, k_digitPairs[fraction % 100], 2);
     return out + 6;
 }

@@ -3,6 +3,7 @@
 #include "atomicfile.h"
 #include "numbertext.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -26,14 +27,20 @@ bool StartsWith(const char* line, std::string_view prefix)
     return std::strncmp(line, prefix.data(), prefix.size()) == 0;
 }
 
-// An open table: its file, the line buffer (k_lineBufferSize bytes) and the bytes taken
+// An open table: its file, the bytes read from it and not yet handed out (block[next, end),
+// of k_readBufferSize bytes), the line buffer (k_lineBufferSize bytes) and the bytes taken
 // from the file so far, NUL bytes included. A table read with provenance also records, for
 // each patch, the number of the physical line its line or row starts on (a long line's
 // pieces share it) and, in the column layout, its sample id.
 struct LineInput {
     FILE* file = nullptr;
+    char* block = nullptr;
     char* line = nullptr;
     TripletTable* provenance = nullptr;
+    std::size_t next = 0;
+    std::size_t end = 0;
+    bool drained = false;   // the file has given all it will: end of file or a read error
+    bool failed = false;    // a read error
     std::uint64_t bytesRead = 0;
     std::size_t number = 0;  // the physical line of the piece in `line`, from 1
     bool lineEnded = true;   // the piece before it ended its line
@@ -44,36 +51,58 @@ struct LineInput {
         if (provenance)
             provenance->lines.push_back(number);
     }
+
+    // Whether a byte is waiting in the block, reading the next block when it is empty.
+    bool Fill()
+    {
+        if (next < end)
+            return true;
+        if (drained)
+            return false;
+        next = 0;
+        end = std::fread(block, 1, k_readBufferSize, file);
+        // fread stops short only at the end of the file or on an error.
+        if (end < k_readBufferSize) {
+            drained = true;
+            failed = std::ferror(file) != 0;
+        }
+        return end > 0;
+    }
+
+    // Takes the next byte when it is `c`.
+    bool Take(char c)
+    {
+        if (!Fill() || block[next] != c)
+            return false;
+        ++next;
+        return true;
+    }
 };
 
 // Reads the next line, or the next k_maxPieceChars piece of a longer one, into in.line, as
-// fgets does: the newline stays, a NUL byte ends the text the callers see. False at once when
-// the end of the file was reached before, and when nothing is left to read (end of file or a
-// read error).
+// fgets does: the newline stays, a NUL byte ends the text the callers see. False when
+// nothing is left to read (end of file or a read error).
 bool ReadNextLine(LineInput& in)
 {
-    FILE* const stream = in.file;
     char* const buffer = in.line;
-    if (std::feof(stream))
-        return false;
     std::size_t n = 0;
-    int c = 0;
-    while (n < k_maxPieceChars && (c = getc_unlocked(stream)) != EOF) {
-        buffer[n++] = static_cast<char>(c);
-        if (c == '\n')
-            break;
+    bool newline = false;
+    while (!newline && n < k_maxPieceChars && in.Fill()) {
+        const char* const from = in.block + in.next;
+        const std::size_t available = std::min(k_maxPieceChars - n, in.end - in.next);
+        const void* const found = std::memchr(from, '\n', available);
+        const std::size_t take = found ? static_cast<std::size_t>(static_cast<const char*>(found) - from) + 1 : available;
+        std::memcpy(buffer + n, from, take);
+        n += take;
+        in.next += take;
+        newline = found != nullptr;
     }
-    if (n == k_maxPieceChars && c != '\n') {
-        // A full piece: a line ending right after it belongs to it, not to a piece of its own.
-        c = getc_unlocked(stream);
-        if (c == '\r') {
+    // A full piece: a line ending right after it belongs to it, not to a piece of its own.
+    if (!newline && n == k_maxPieceChars) {
+        if (in.Take('\r'))
             buffer[n++] = '\r';
-            c = getc_unlocked(stream);
-        }
-        if (c == '\n')
+        if (in.Take('\n'))
             buffer[n++] = '\n';
-        else if (c != EOF)
-            ungetc(c, stream);
     }
     buffer[n] = '\0';
     in.bytesRead += n;
@@ -81,7 +110,7 @@ bool ReadNextLine(LineInput& in)
         in.number += in.lineEnded ? 1 : 0;
         in.lineEnded = buffer[n - 1] == '\n';
     }
-    return n > 0 && !std::ferror(stream);
+    return n > 0 && !in.failed;
 }
 
 // The next line of the search for the data block: false at end of file, and once the
@@ -241,8 +270,9 @@ bool ReadColumnLayout(LineInput& in, const char* const names[3], std::vector<Col
 // The reader on an open stream, from its first line; `provenance` may be null.
 int ReadTriplets(FILE* file, const char* const names[3], std::vector<Color3>* patches, TripletTable* provenance)
 {
+    std::unique_ptr<char[]> block(new char[k_readBufferSize]);
     std::unique_ptr<char[]> line(new char[k_lineBufferSize]);
-    LineInput in{file, line.get(), provenance};
+    LineInput in{file, block.get(), line.get(), provenance};
     if (!ReadNextLine(in))
         return 0;
 
@@ -279,8 +309,6 @@ int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const 
     FilePtr file(std::fopen(path.c_str(), "r"), std::fclose);
     if (!file)
         return 0;
-    // Fewer, larger reads; the lines handed out are the same.
-    std::setvbuf(file.get(), nullptr, _IOFBF, k_readBufferSize);
     const char* const names[3] = {firstName, secondName, thirdName};
     return ReadTriplets(file.get(), names, patches, nullptr);
 }

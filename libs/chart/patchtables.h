@@ -51,7 +51,8 @@ struct TripletTable {
 
 // Reads an open stream, standard input included, from where it stands, exactly as
 // ReadTripletFileString reads a file, and records each patch's line and sample id. Returns
-// 1 on success, 0 on failure; after a failure `table` is empty. The stream is left open.
+// 1 on success, 0 on failure; after a failure `table` is empty. The stream is left open, read
+// in blocks: what follows the table in it may have been taken too.
 int ReadTripletStream(FILE* stream, TripletTable* table, const char* firstName, const char* secondName,
                       const char* thirdName);
 

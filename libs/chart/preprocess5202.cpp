@@ -6,6 +6,8 @@
 
 namespace {
 
+// What the reduction leaves: the 17 x 17 x 17 grid.
+constexpr std::size_t k_gridPatches = 17 * 17 * 17;
 constexpr std::size_t k_samples = 17;
 constexpr std::size_t k_sampleSpacing = 18;
 constexpr double k_smoothing[5] = {0.0625, 0.25, 0.375, 0.25, 0.0625};
@@ -118,5 +120,5 @@ void Preprocess5202Target(std::vector<Color3>& rgb, std::vector<Color3>& lab, st
         rgb.push_back(sampleRgb);
         lab.push_back(sampleLab);
     }
-    assert(rgb.size() == 4913 && lab.size() == 4913);
+    assert(rgb.size() == k_gridPatches && lab.size() == k_gridPatches);
 }

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <memory>
@@ -442,7 +443,8 @@ bool ICC_CPP_textInternal_Tag::SetText(const std::string& text)
             return true;
         }))
         return false;
-    m_text->size = static_cast<unsigned int>(text.size()) + 9;
+    // The element: its header, the text and the terminating NUL.
+    m_text->size = static_cast<unsigned int>(k_textHeaderBytes + text.size() + 1);
     size = m_text->size;
     return true;
 }
@@ -1275,13 +1277,13 @@ bool ICC_CPP_Profile::WriteFile(const char* path) const
 
 bool ICCXRiteToOrlisk(ICC_CPP_Profile* profile)
 {
-    static const unsigned int sigs[11] = {
+    static const unsigned int sigs[] = {
         ICCSignature("desc"), ICCSignature("chad"), ICCSignature("gamt"), ICCSignature("wtpt"),
         ICCSignature("bkpt"), ICCSignature("B2A0"), ICCSignature("A2B0"), ICCSignature("B2A1"),
         ICCSignature("A2B1"), ICCSignature("B2A2"), ICCSignature("A2B2")};
     if (!profile)
         return false;
-    if (!profile->KeepTags(sigs, 11))
+    if (!profile->KeepTags(sigs, static_cast<unsigned int>(std::size(sigs))))
         return false;
     return OrOnFailure(false, [&] {
         std::unique_ptr<ICC_CPP_cprt_Tag> copyright(new ICC_CPP_cprt_Tag);

@@ -215,7 +215,8 @@ public:
     bool Read(const unsigned char* src, const unsigned char* end) override;
     void Clear() override;
     unsigned int GetEncodedSizeBytes() override;
-    // Sets the text, and both the tag's and the element's size to its length + 9.
+    // Sets the text, and both the tag's and the element's size to the encoded size: the
+    // 8-byte header, the text and its terminating NUL.
     bool SetText(const std::string& text);
     const std::string& GetText() const { return m_text->text; }
     bool ShareElement(const ICC_CPP_Tag& other) override;
