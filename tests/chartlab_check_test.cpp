@@ -1,74 +1,34 @@
-// End-to-end runs of chartlab check in a temporary directory, on a hand-made chart whose
-// answers are known by construction: Lab linear in RGB (every interpolation exact), one patch
-// moved by a known offset, two patches measured again with known spreads. The text is
-// compared byte for byte; Python's json module reads the JSON report, which must hold the
-// text's numbers; stb reads the swatch image back, whose colours Little CMS predicts.
-#include "testutil.h"
+// End-to-end runs of chartlab check on a hand-made chart whose answers are known by
+// construction: Lab linear in RGB (every interpolation exact), one patch moved by a known
+// offset, two patches measured again with known spreads. The text is compared byte for byte;
+// Little CMS gives its dE2000 figures; Python's json module reads the JSON report, which must
+// hold the text's numbers; stb reads the swatch image back, whose colours Little CMS predicts.
+#include "chartlabtest.h"
 
-#include <cmath>
-#include <cstdio>
-#include <gtest/gtest.h>
 #include <lcms2.h>
-#include <sstream>
 
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>
 
 namespace {
 
-using testutil::ReadFile;
+using namespace chartlabtest;
 
-// Lab of the chart: linear in RGB, exact in binary on the axis 0, 20, ..., 80.
-std::vector<double> LinearLab(double r, double g, double b)
+// The 5 x 5 x 5 grid on 0, 20, ..., 80 with Lab linear in RGB (exact in binary); grid point
+// (1, 2, 3) moved by (-8, -0.004, -0.5), its a* printed as 0.00; black measured three times
+// (L* 9, 10 and 11), the centre twice (a* 9 and 11): the means are the linear values.
+std::string HandMadeChart()
 {
-    return {10.0 + 0.5 * r + 0.25 * g + 0.125 * b, 0.5 * r - 0.25 * g, 0.25 * g - 0.5 * b};
-}
-
-struct Patch { std::vector<double> rgb, lab; };
-
-// The 5 x 5 x 5 grid; grid point (1, 2, 3) moved by (-8, -0.004, -0.5), its a* printed as 0.00; black measured three
-// times (L* 9, 10 and 11), the centre twice (a* 9 and 11): the means are the linear values.
-std::vector<Patch> HandMadeChart()
-{
-    std::vector<Patch> patches;
-    for (int i = 0; i < 5; ++i)
-        for (int j = 0; j < 5; ++j)
-            for (int k = 0; k < 5; ++k)
-                patches.push_back({{20.0 * i, 20.0 * j, 20.0 * k}, LinearLab(20.0 * i, 20.0 * j, 20.0 * k)});
-    patches[(1 * 5 + 2) * 5 + 3].lab = {29.5, -0.004, -20.5};
-    patches[0].lab = {9, 0, 0};
-    patches.push_back({{0, 0, 0}, {11, 0, 0}});
-    patches.push_back({{0, 0, 0}, {10, 0, 0}});
-    patches[(2 * 5 + 2) * 5 + 2].lab = {45, 9, -10};
-    patches.push_back({{40, 40, 40}, {45, 11, -10}});
-    return patches;
-}
-
-std::string ChartText(const std::vector<Patch>& patches)
-{
-    std::string text = "CTI3\n\nBEGIN_DATA_FORMAT\nSAMPLE_ID RGB_R RGB_G RGB_B LAB_L LAB_A LAB_B\nEND_DATA_FORMAT\n\n"
-                       "BEGIN_DATA\n";
-    for (std::size_t p = 0; p < patches.size(); ++p) {
-        char row[200];
-        const auto& c = patches[p].rgb;
-        const auto& l = patches[p].lab;
-        std::snprintf(row, sizeof row, "%zu %g %g %g %g %g %g\n", p + 1, c[0], c[1], c[2], l[0], l[1], l[2]);
-        text += row;
+    std::vector<std::vector<double>> rows;
+    for (int i = 0; i < 125; ++i) {
+        const double r = 20.0 * (i / 25), g = 20.0 * (i / 5 % 5), b = 20.0 * (i % 5);
+        rows.push_back({r, g, b, 10.0 + 0.5 * r + 0.25 * g + 0.125 * b, 0.5 * r - 0.25 * g, 0.25 * g - 0.5 * b});
     }
-    return text + "END_DATA\n";
-}
-
-double LcmsDe2000(const std::vector<double>& a, const std::vector<double>& b)
-{
-    const cmsCIELab x = {a[0], a[1], a[2]}, y = {b[0], b[1], b[2]};
-    return cmsCIE2000DeltaE(&x, &y, 1.0, 1.0, 1.0);
-}
-
-std::string Fixed3(double v)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", v);
-    return text;
+    rows[(1 * 5 + 2) * 5 + 3] = {20, 40, 60, 29.5, -0.004, -20.5};
+    rows[0][3] = 9;
+    rows[(2 * 5 + 2) * 5 + 2][4] = 9;
+    rows.insert(rows.end(), {{0, 0, 0, 11, 0, 0}, {0, 0, 0, 10, 0, 0}, {40, 40, 40, 45, 11, -10}});
+    return ColumnTable(rows);
 }
 
 const std::string k_usage =
@@ -154,267 +114,135 @@ const std::string k_json =
     "  ]\n"
     "}\n";
 
-class CheckRun : public ::testing::Test {
-protected:
-    void SetUp() override { Write("chart.ti3", ChartText(HandMadeChart())); }
-    testutil::RunResult Run(const std::vector<std::string>& args) { return testutil::RunChartlab(args, m_dir.path()); }
-    std::string File(const std::string& name) { return m_dir.file(name); }
-    std::string Read(const std::string& name) { return ReadFile(File(name)); }
-    void Write(const std::string& name, const std::string& text) { testutil::WriteFile(File(name), text); }
 
-    testutil::TempDir m_dir;
+class CheckRun : public ChartlabRun {
+protected:
+    void SetUp() override { Write("chart.ti3", HandMadeChart()); }
 };
 
 TEST_F(CheckRun, ReportsTheHandMadeChartsKnownFigures)
 {
-    const auto r = Run({"check", "-m", "chart.ti3", "--worst", "4"});
-    EXPECT_EQ(0, r.status);
-    EXPECT_EQ("Appears to be a 5 x 5 x 5 grid.\n", r.err);
-    EXPECT_EQ(k_report, r.out);
-    const auto json = Run({"check", "-m", "chart.ti3", "--worst", "2", "--json"});
-    EXPECT_EQ(0, json.status);
-    EXPECT_EQ(k_json, json.out);
-
-    // The dE2000 literals above, from Little CMS: the repeats against their means, and the
+    ExpectRuns({{{"check", "-m", "chart.ti3", "--worst", "4"}, 0, k_report, "Appears to be a 5 x 5 x 5 grid.\n"},
+                {{"check", "-m", "chart.ti3", "--worst", "2", "--json"}, 0, k_json, "Appears to be a 5 x 5 x 5 grid.\n"}});
+    // The dE2000 figures above, from Little CMS: the repeats against their means, and the
     // moved patch against its linear value.
-    const std::vector<double> repeats = {LcmsDe2000({9, 0, 0}, {10, 0, 0}), LcmsDe2000({11, 0, 0}, {10, 0, 0}),
-                                         LcmsDe2000({45, 9, -10}, {45, 10, -10}),
-                                         LcmsDe2000({45, 11, -10}, {45, 10, -10})};
-    double sum = 0.0, largest = 0.0;
-    for (double d : repeats) {
-        sum += d;
-        largest = std::max(largest, d);
-    }
-    EXPECT_EQ("0.614", Fixed3(sum / 5));
-    EXPECT_EQ("0.932", Fixed3(largest));
-    const double moved = LcmsDe2000({29.5, -0.004, -20.5}, {37.5, 0, -20});
-    EXPECT_EQ("6.463", Fixed3(moved));
-    EXPECT_EQ("0.066", Fixed3(moved / 98));
+    const auto de2000 = [](cmsCIELab a, cmsCIELab b) { return cmsCIE2000DeltaE(&a, &b, 1.0, 1.0, 1.0); };
+    const double repeats[] = {de2000({9, 0, 0}, {10, 0, 0}), de2000({11, 0, 0}, {10, 0, 0}),
+                              de2000({45, 9, -10}, {45, 10, -10}), de2000({45, 11, -10}, {45, 10, -10})};
+    EXPECT_NEAR(0.614, (repeats[0] + repeats[1] + repeats[2] + repeats[3]) / 5, 5e-4);
+    EXPECT_NEAR(0.932, *std::max_element(std::begin(repeats), std::end(repeats)), 5e-4);
+    EXPECT_NEAR(6.463, de2000({29.5, -0.004, -20.5}, {37.5, 0, -20}), 5e-4);
+    EXPECT_NEAR(0.066, de2000({29.5, -0.004, -20.5}, {37.5, 0, -20}) / 98, 5e-4);
 }
 
-// The figures of a text report, each line of them as words: the chart's patches and grid
-// size, the summary rows (count, mean, p95, max) in order, the non-monotone count, and the
-// worst patches' ten numbers.
-std::vector<std::vector<std::string>> TextFigures(const std::string& report)
-{
-    std::vector<std::vector<std::string>> figures(1);
-    std::istringstream lines(report);
-    bool worst = false;
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream in(line);
-        std::vector<std::string> words;
-        for (std::string w; in >> w;)
-            words.push_back(w);
-        if (words.empty())
-            continue;
-        if (words[0] == "patches" || words[0] == "grid")
-            figures[0].push_back(words[1]);
-        else if (words.back() == "mean" || words[0] == "Worst")
-            continue;
-        else if (words.size() >= 5 && words[words.size() - 5].rfind("dE", 0) == 0)
-            figures.emplace_back(words.end() - 4, words.end());
-        else if (words[0] == "Smoothness:")
-            figures[0].push_back(words[1]);
-        else if (line.find("measured L*") != std::string::npos)
-            worst = true;
-        else if (worst)
-            figures.emplace_back(words.begin(), words.begin() + 10);
-    }
-    return figures;
-}
-
-// Reads the JSON report with Python's json module, checks its keys and prints its figures in
-// the order TextFigures gives them, null as "-".
+// Reads the JSON report with Python's json module, checks its keys and prints its figures as
+// the text report shows them, null as "-".
 constexpr const char* k_readJson = R"(
 import json, sys
-report = json.load(open(sys.argv[1]))
-def keys(obj, want):
-    if sorted(obj) != sorted(want):
-        sys.exit("keys %s, want %s" % (sorted(obj), sorted(want)))
-keys(report, ["patches", "grid", "repeatability", "holdout", "nonmonotone", "worst"]
-     + (["grays"] if "grays" in report else []))
-rows = []
-def pair(d):
-    keys(d, ["de76", "de2000"])
-    for s in (d["de76"], d["de2000"]):
-        keys(s, ["count", "mean", "p95", "max"])
-        rows.append([s["count"]] + ["-" if s[k] is None else s[k] for k in ("mean", "p95", "max")])
-keys(report["holdout"], ["trilinear", "tetrahedral"])
-keys(report["nonmonotone"], ["count"])
-for d in (report["repeatability"], report["holdout"]["trilinear"], report["holdout"]["tetrahedral"]):
-    pair(d)
-if "grays" in report:
-    pair(report["grays"])
-print(report["patches"], report["grid"], report["nonmonotone"]["count"])
-for r in rows:
-    print(*r)
-for w in report["worst"]:
-    keys(w, ["rgb", "measured", "predicted", "de2000"])
-    print(*(w["rgb"] + w["measured"] + w["predicted"] + [w["de2000"]]))
+r = json.load(open(sys.argv[1]))
+keys = {"patches", "grid", "repeatability", "holdout", "nonmonotone", "worst"}
+assert set(r) in (keys, keys | {"grays"}) and set(r["holdout"]) == {"trilinear", "tetrahedral"}, sorted(r)
+f = lambda v, places: "-" if v is None else "%.*f" % (places, v)
+print("patches %d" % r["patches"])
+print("grid %d x %d x %d" % ((r["grid"],) * 3))
+n = r["repeatability"]["de76"]["count"]
+print("repeated patches " + ("%d measurements of" % n if n else "none"))
+for d in [r["repeatability"], r["holdout"]["trilinear"], r["holdout"]["tetrahedral"]] + [r[k] for k in r if k == "grays"]:
+    assert set(d) == {"de76", "de2000"} and all(set(s) == {"count", "mean", "p95", "max"} for s in d.values())
+    for k in ("de76", "de2000"):
+        print(k.replace("de", "dE"), d[k]["count"], *(f(d[k][s], 3) for s in ("mean", "p95", "max")))
+print("Smoothness: %d" % r["nonmonotone"]["count"])
+for w in r["worst"]:
+    assert set(w) == {"rgb", "measured", "predicted", "de2000"}
+    print(*("%g" % v for v in w["rgb"]), *(f(v, 2) for v in w["measured"] + w["predicted"]), f(w["de2000"], 3))
 )";
 
-// Equal words, or words of equal value when both are numbers ("0.000" and "0.0").
-void ExpectSameFigures(const std::vector<std::vector<std::string>>& text, const std::string& json)
-{
-    std::vector<std::vector<std::string>> parsed;
-    std::istringstream lines(json);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream in(line);
-        parsed.emplace_back();
-        for (std::string w; in >> w;)
-            parsed.back().push_back(w);
-    }
-    ASSERT_EQ(text.size(), parsed.size());
-    for (std::size_t l = 0; l < text.size(); ++l) {
-        ASSERT_EQ(text[l].size(), parsed[l].size()) << "line " << l;
-        for (std::size_t w = 0; w < text[l].size(); ++w) {
-            const std::string& a = text[l][w];
-            const std::string& b = parsed[l][w];
-            if (a == "-" || b == "-")
-                EXPECT_EQ(a, b) << "line " << l;
-            else
-                EXPECT_EQ(std::stod(a), std::stod(b)) << "line " << l << ": " << a << " and " << b;
-        }
-    }
-    // Grid size in the text is "5 x 5 x 5": the first word is the JSON's integer.
-}
-
+// Each line Python prints is found, in order, in the text report with its blanks collapsed.
 TEST_F(CheckRun, JsonHoldsTheTextsFiguresUnderTheListedKeys)
 {
-    struct Case {
-        std::string chart;
-        std::vector<std::string> options;
-        std::size_t summaries;
-    };
-    Write("chart17.ti3", ReadFile(std::string(TEST_DATA_DIR) + "/chart17-srgb.ti3"));
-    Write("chart5202.ti3", ReadFile(std::string(TEST_DATA_DIR) + "/chart5202-clayrgb.ti3"));
-    const Case cases[] = {
-        {"chart.ti3", {"--worst", "7"}, 6},
-        {"chart17.ti3", {}, 6},           // no repeats: null figures
-        {"chart5202.ti3", {"--worst", "0"}, 8},  // grays; an empty worst list
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.chart);
-        std::vector<std::string> args = {"check", "-m", c.chart};
-        args.insert(args.end(), c.options.begin(), c.options.end());
-        const auto text = Run(args);
-        ASSERT_EQ(0, text.status);
-        args.insert(args.end(), {"--json", "-o", "report.json"});
-        const auto json = Run(args);
-        ASSERT_EQ(0, json.status);
-        EXPECT_EQ("", json.out);
+    Write("chart17.ti3", testutil::ReadFile(Data("chart17-srgb.ti3")));
+    Write("chart5202.ti3", testutil::ReadFile(Data("chart5202-clayrgb.ti3")));
+    const std::tuple<std::string, std::string, std::size_t> cases[] = {
+        {"chart.ti3", "7", 17}, {"chart17.ti3", "10", 20} /* no repeats: null */, {"chart5202.ti3", "0", 12} /* grays */};
+    for (const auto& [chart, worst, lines] : cases) {
+        SCOPED_TRACE(chart);
+        const std::string report = Run({"check", "-m", chart, "--worst", worst}).out;
+        ASSERT_EQ(0, Run({"check", "-m", chart, "--worst", worst, "--json", "-o", "report.json"}).status);
         const auto parsed = testutil::Run(PYTHON3_EXE, {"-c", k_readJson, "report.json"}, m_dir.path());
         ASSERT_EQ(0, parsed.status) << parsed.err;
-        std::vector<std::vector<std::string>> figures = TextFigures(text.out);
-        EXPECT_EQ(1 + c.summaries + (c.options.empty() ? 10 : std::stoul(c.options[1])), figures.size());
-        ExpectSameFigures(figures, parsed.out);
+        std::string text;
+        for (char c : report)
+            text += std::isspace(static_cast<unsigned char>(c)) ? (text.back() == ' ' ? "" : " ") : std::string(1, c);
+        std::istringstream figures(parsed.out);
+        std::size_t at = 0, found = 0;
+        for (std::string line; std::getline(figures, line); ++found) {
+            at = text.find(line, at);
+            ASSERT_NE(std::string::npos, at) << line;
+        }
+        EXPECT_EQ(lines, found);
     }
 }
 
-// Little CMS's sRGB of a D50 Lab value, clipped, as bytes.
-std::vector<int> SrgbBytes(const std::vector<double>& lab)
-{
-    cmsHPROFILE labProfile = cmsCreateLab4Profile(nullptr), srgb = cmsCreate_sRGBProfile();
-    cmsHTRANSFORM transform =
-        cmsCreateTransform(labProfile, TYPE_Lab_DBL, srgb, TYPE_RGB_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
-    const cmsCIELab in = {lab[0], lab[1], lab[2]};
-    double rgb[3];
-    cmsDoTransform(transform, &in, rgb, 1);
-    cmsDeleteTransform(transform);
-    cmsCloseProfile(srgb);
-    cmsCloseProfile(labProfile);
-    std::vector<int> bytes;
-    for (double v : rgb)
-        bytes.push_back(static_cast<int>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)));
-    return bytes;
-}
-
-// stb honours the Targa origin: row 0 of what it returns is the top of the picture.
+// A 48-pixel square per patch, measured left and predicted right, 12 pixels of background
+// around and between them; stb honours the Targa origin: row 0 is the top of the picture.
 TEST_F(CheckRun, SwatchesShowMeasuredAndPredictedColoursWorstAtTheTop)
 {
-    const auto r = Run({"check", "-m", "chart.ti3", "--worst", "3", "--swatches", "worst.tga", "-o", "report.txt"});
-    ASSERT_EQ(0, r.status) << r.err;
+    ExpectRuns({{{"check", "-m", "chart.ti3", "--worst", "3", "--swatches", "worst.tga", "-o", "report.txt"}, 0, "",
+                 "Appears to be a 5 x 5 x 5 grid.\n"}});
+    EXPECT_NE(std::string::npos, Read("report.txt").find("    20       40       60     29.50    0.00  -20.50"));
     int width = 0, height = 0, components = 0;
     unsigned char* pixels = stbi_load(File("worst.tga").c_str(), &width, &height, &components, 3);
     ASSERT_NE(nullptr, pixels) << stbi_failure_reason();
-    // A 48-pixel square per patch, 12 pixels of background around and between them.
     EXPECT_EQ(72, width);
     EXPECT_EQ(12 + 3 * 60, height);
-    const auto pixel = [&](int x, int y) {
-        const unsigned char* p = pixels + (static_cast<std::size_t>(y) * width + x) * 3;
-        return std::vector<int>{p[0], p[1], p[2]};
-    };
-    const std::vector<std::vector<double>> measured = {{29.5, -0.004, -20.5}, {12.5, 0, -10}, {17.5, 0, -30}};
-    const std::vector<std::vector<double>> predicted = {{37.5, 0, -20}, {12.5, 0, -10}, {17.5, 0, -30}};
-    for (int row = 0; row < 3; ++row) {
-        const int centre = 12 + row * 60 + 24;
-        for (const auto& [x, lab] : {std::pair{24, measured[row]}, std::pair{48, predicted[row]}}) {
-            const std::vector<int> want = SrgbBytes(lab), got = pixel(x, centre);
+    const double labs[6][3] = {{29.5, -0.004, -20.5}, {37.5, 0, -20}, {12.5, 0, -10}, {12.5, 0, -10}, {17.5, 0, -30},
+                               {17.5, 0, -30}};
+    unsigned char want[6][3];
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr), srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM toSrgb = cmsCreateTransform(lab, TYPE_Lab_DBL, srgb, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsDoTransform(toSrgb, labs, want, 6);
+    cmsDeleteTransform(toSrgb);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(lab);
+    const auto pixel = [&](int x, int y, int c) { return int(pixels[(static_cast<std::size_t>(y) * width + x) * 3 + c]); };
+    // The corners of each half square, and the background just beside them.
+    for (int p = 0; p < 6; ++p)
+        for (int corner = 0; corner < 4; ++corner)
             for (int c = 0; c < 3; ++c)
-                EXPECT_NEAR(want[c], got[c], 1) << "row " << row << " x " << x << " channel " << c;
-        }
-    }
-    for (const auto& [x, y] : {std::pair{0, 0}, std::pair{71, 191}, std::pair{36, 66}, std::pair{6, 30}})
-        EXPECT_EQ((std::vector<int>{128, 128, 128}), pixel(x, y)) << x << ", " << y;
+                EXPECT_NEAR(want[p][c], pixel(12 + p % 2 * 24 + corner % 2 * 23, 12 + p / 2 * 60 + corner / 2 * 47, c), 1)
+                    << "patch " << p << " corner " << corner << " channel " << c;
+    for (const auto& [x, y] : {std::pair{0, 0}, std::pair{71, 191}, std::pair{11, 12}, std::pair{12, 11}, std::pair{60, 59},
+                               std::pair{59, 60}, std::pair{36, 66}})
+        EXPECT_EQ(128 * 3, pixel(x, y, 0) + pixel(x, y, 1) + pixel(x, y, 2)) << x << ", " << y;
     stbi_image_free(pixels);
-    // The report went to its file, and says what the image shows.
-    EXPECT_EQ("", r.out);
-    EXPECT_NE(std::string::npos, Read("report.txt").find("    20       40       60     29.50    0.00  -20.50"));
 }
 
 TEST_F(CheckRun, RefusesCommandLinesChartsAndOutputsWithAMessage)
 {
-    Write("nan.ti3", "CTI3\nBEGIN_DATA_FORMAT\nSAMPLE_ID RGB_R RGB_G RGB_B LAB_L LAB_A LAB_B\nEND_DATA_FORMAT\n"
-                     "BEGIN_DATA\n1 0 0 0 1 2 3\n2 0 0 1 1 nan 3\nEND_DATA\n");
-    Write("big.ti3", "0 0 0\n0 0 1e7\n");
-    Write("uneven.ti3", "CTI3\nBEGIN_DATA_FORMAT\nSAMPLE_ID RGB_R RGB_G RGB_B LAB_L LAB_A LAB_B\nEND_DATA_FORMAT\n"
-                        "BEGIN_DATA\n1 0 0 0 1 2 3\n2 0 1 2 1 2 3\nEND_DATA\n");
+    Write("nan.ti3", ColumnTable({{0, 0, 0, 1, 2, 3}, {0, 0, 1, 1, NAN, 3}}));
+    Write("big.ti3", "0 0 0\n0 0 1e7\n");  // a plain table's three numbers are its RGB and its Lab
     Write("report.txt", "earlier report\n");
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-        std::string out, err;
-    };
-    const std::vector<Case> cases = {
-        {{"check", "-h"}, 0, k_usage, ""},
-        {{"check"}, 1, "", "Option -m/--measurements is required.\n" + k_usage},
-        {{"check", "-m", "chart.ti3", "--worst", "ten"}, 1, "", "Invalid ten: expected integer value\n\n" + k_usage},
-        {{"check", "-m", "chart.ti3", "--worst", "-1"}, 1, "",
-         "chartlab check: invalid number of worst patches -1: use 0 to 1000\n"},
-        {{"check", "-m", "chart.ti3", "--worst", "1001"}, 1, "",
-         "chartlab check: invalid number of worst patches 1001: use 0 to 1000\n"},
-        {{"check", "-m", "chart.ti3", "report"}, 1, "", "chartlab check: unexpected argument 'report'\n"},
-        {{"check", "-m", "missing.ti3"}, 2, "", "chartlab check: cannot open 'missing.ti3': No such file or directory\n"},
-        {{"check", "-m", "nan.ti3"}, 2, "",
-         "chartlab check: patch 2 of 'nan.ti3' has a value that is not a number from -1e+06 to 1e+06\n"},
-        // A plain table's three numbers are its RGB and its Lab.
-        {{"check", "-m", "big.ti3"}, 2, "",
-         "chartlab check: patch 2 of 'big.ti3' has a value that is not a number from -1e+06 to 1e+06\n"},
-        {{"check", "-m", "uneven.ti3"}, 2, "",
-         "chartlab check: the RGB values in 'uneven.ti3' do not form a grid: the channels have different numbers of "
-         "values\n"},
-        {{"check", "-m", "chart.ti3", "-o", "missing/report.txt"}, 2, "",
-         "Appears to be a 5 x 5 x 5 grid.\nchartlab check: cannot write 'missing/report.txt'\n"},
-        {{"check", "-m", "chart.ti3", "-o", "report.txt", "--swatches", "missing/worst.tga"}, 2, "",
-         "Appears to be a 5 x 5 x 5 grid.\nchartlab check: cannot write 'missing/worst.tga'\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.args));
-        const auto r = Run(c.args);
-        EXPECT_EQ(c.status, r.status);
-        EXPECT_EQ(c.out, r.out);
-        EXPECT_EQ(c.err, r.err);
-    }
-    // A failed image leaves the report as it was.
-    EXPECT_EQ("earlier report\n", Read("report.txt"));
+    const std::string grid = "Appears to be a 5 x 5 x 5 grid.\n", check = "chartlab check: ";
+    ExpectRuns({
+        {{"-h"}, 0, k_usage, ""},
+        {{"-m", "chart.ti3", "--worst", "ten"}, 1, "", "Invalid ten: expected integer value\n\n" + k_usage},
+        {{"-m", "chart.ti3", "--worst", "-1"}, 1, "", check + "invalid number of worst patches -1: use 0 to 1000\n"},
+        {{"-m", "chart.ti3", "--worst", "1001"}, 1, "", check + "invalid number of worst patches 1001: use 0 to 1000\n"},
+        {{"-m", "chart.ti3", "--worst", "1000", "-o", "report.txt"}, 0, "", grid},
+        {{"-m", "missing.ti3"}, 2, "", check + "cannot open 'missing.ti3': No such file or directory\n"},
+        {{"-m", "nan.ti3"}, 2, "", check + "patch 2 of 'nan.ti3' has a value that is not a number from -1e+06 to 1e+06\n"},
+        {{"-m", "big.ti3"}, 2, "", check + "patch 2 of 'big.ti3' has a value that is not a number from -1e+06 to 1e+06\n"},
+        {{"-m", "chart.ti3", "-o", "missing/report.txt"}, 2, "", grid + check + "cannot write 'missing/report.txt'\n"},
+        {{"-m", "chart.ti3", "-o", "out.txt", "--swatches", "missing/worst.tga"}, 2, "",
+         grid + check + "cannot write 'missing/worst.tga'\n"},
+    }, {"check"});
 }
 
 // The README shows the report of the bundled 5202-patch chart: it must be what the program
 // prints.
 TEST_F(CheckRun, ReadmeShowsTheBundled5202PatchChartsReport)
 {
-    const std::string readme = ReadFile(README_PATH);
-    const std::string command = "    $ chartlab check -m chart5202-clayrgb.ti3\n";
+    const std::string readme = testutil::ReadFile(README_PATH), command = "    $ chartlab check -m chart5202-clayrgb.ti3\n";
     const std::size_t start = readme.find(command);
     ASSERT_NE(std::string::npos, start);
     std::string shown;
@@ -423,8 +251,7 @@ TEST_F(CheckRun, ReadmeShowsTheBundled5202PatchChartsReport)
         shown += line.empty() ? "\n" : line.substr(4) + "\n";
     while (shown.size() >= 2 && shown.compare(shown.size() - 2, 2, "\n\n") == 0)
         shown.pop_back();
-
-    Write("chart5202-clayrgb.ti3", ReadFile(std::string(TEST_DATA_DIR) + "/chart5202-clayrgb.ti3"));
+    Write("chart5202-clayrgb.ti3", testutil::ReadFile(Data("chart5202-clayrgb.ti3")));
     const auto r = Run({"check", "-m", "chart5202-clayrgb.ti3"});
     EXPECT_EQ(0, r.status);
     EXPECT_EQ(shown, r.out);
