@@ -21,7 +21,10 @@ extern "C" int fsync(int fd)
     return static_cast<int>(syscall(SYS_fsync, fd));
 }
 
-static long EntryCount(const testutil::TempDir& dir) { return std::distance(std::filesystem::directory_iterator(dir.path()), {}); }
+static long EntryCount(const testutil::TempDir& dir)
+{
+    return std::distance(std::filesystem::directory_iterator(dir.path()), {});
+}
 
 // A new file gets 0666 less the umask, as fopen would give it; a replaced file keeps its
 // mode. The fixed name "<path>.tmp" that a writer might use is a symbolic link to a victim,
@@ -32,7 +35,8 @@ TEST(AtomicFile, KeepsTheModeSyncsTheDataAndNeverOpensANameThatExists)
     const std::string path = dir.file("out");
     testutil::WriteFile(dir.file("victim"), "victim");
     std::filesystem::create_symlink(dir.file("victim"), path + ".tmp");
-    for (const auto& [existingMode, mask, want] : {std::array<mode_t, 3>{0640, 077, 0640}, {0, 022, 0644}, {0, 027, 0640}}) {
+    for (const auto& [existingMode, mask, want] :
+         {std::array<mode_t, 3>{0640, 077, 0640}, {0, 022, 0644}, {0, 027, 0640}}) {
         std::filesystem::remove(path);
         if (existingMode != 0) {
             testutil::WriteFile(path, "old");
@@ -41,8 +45,8 @@ TEST(AtomicFile, KeepsTheModeSyncsTheDataAndNeverOpensANameThatExists)
         const mode_t saved = umask(mask);
         EXPECT_TRUE(WriteFileAtomically(path, "n", 1));
         umask(saved);
-        EXPECT_EQ(std::tuple("n;", "n", want),
-                  std::tuple(std::exchange(g_synced, ""), testutil::ReadFile(path), static_cast<mode_t>(std::filesystem::status(path).permissions())));
+        const auto mode = static_cast<mode_t>(std::filesystem::status(path).permissions());
+        EXPECT_EQ(std::tuple("n;", "n", want), std::tuple(std::exchange(g_synced, ""), testutil::ReadFile(path), mode));
     }
     EXPECT_EQ(std::tuple("victim", 3), std::tuple(testutil::ReadFile(dir.file("victim")), EntryCount(dir)));
 }

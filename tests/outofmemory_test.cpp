@@ -60,11 +60,13 @@ TEST(OutOfMemory, Rgb2LabNamesTheStageThatRanOutOfMemory)
     testutil::TempDir dir;
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
-    testutil::WriteFile("chart.txt", "0 0 0\n0 0 100\n0 100 0\n0 100 100\n100 0 0\n100 0 100\n100 100 0\n100 100 100\n");
+    testutil::WriteFile("chart.txt",
+                        "0 0 0\n0 0 100\n0 100 0\n0 100 100\n100 0 0\n100 0 100\n100 100 0\n100 100 100\n");
     testutil::WriteFile("targets.txt", "50 25 100\n");
     std::vector<std::string> errors;
-    for (const char* stage : {"reading the command line", "reading RGB reference values", "reading Lab measurement values",
-                              "reading RGB target values", "computing derived LAB values", "writing derived LAB values"})
+    for (const char* stage : {"reading the command line", "reading RGB reference values",
+                              "reading Lab measurement values", "reading RGB target values",
+                              "computing derived LAB values", "writing derived LAB values"})
         errors.push_back(std::string("Error: Out of memory while ") + stage + ".\n");
     errors.push_back("Error: Could not interpolate desired LAB values\n");
     const std::string success = "Reading RGB reference values...\nReading Lab measurement values...\n"
@@ -81,13 +83,16 @@ TEST(OutOfMemory, Rgb2LabNamesTheStageThatRanOutOfMemory)
         capture.reset();
         const std::size_t at = std::min(out.find("Error:"), out.size());
         const std::string progress = out.substr(0, at), line = out.substr(at, out.find('\n', at) + 1 - at);
-        const long stages = std::count(progress.begin(), progress.end(), '\n') - (progress.find("grid") != std::string::npos);
+        const long stages =
+            std::count(progress.begin(), progress.end(), '\n') - (progress.find("grid") != std::string::npos);
         const long e = std::find(errors.begin(), errors.end(), line) - errors.begin();
         named[static_cast<std::size_t>(std::min(e, 6L))] = true;
-        const std::string summary = status == 0 ? "Num errors:   0\nNum warnings  0\nDone.\n" : "Num errors:   1\nNum warnings  0\nDone.\n";
+        const std::string summary = "Num errors:   " + std::to_string(status / 2) + "\nNum warnings  0\nDone.\n";
+        const bool stageNamed = e == 6 ? stages == 4 : e == stages || e == stages + 1;
         EXPECT_TRUE(status == 0 ? out == success + summary
-                                : status == 2 && success.starts_with(progress) && out.substr(at) == (e == 0 ? line : line + summary) &&
-                                      (e == 6 ? stages == 4 : e == stages || e == stages + 1)) << status << "\n" << out;
+                                : status == 2 && success.starts_with(progress) &&
+                                      out.substr(at) == (e == 0 ? line : line + summary) && stageNamed)
+            << status << "\n" << out;
         if (!failed)
             break;
     }
@@ -109,7 +114,10 @@ TEST(OutOfMemory, IccOperationsFailInsteadOfThrowing)
         ASSERT_NE(profile, nullptr);
         std::vector<unsigned char> out;
         const std::vector<std::pair<const char*, std::function<bool()>>> operations = {
-            {"read", [&] { return std::unique_ptr<ICC_CPP_Profile>(ICC_CPP_Profile::ReadFromMemory(in.data(), in.size())) != nullptr; }},
+            {"read", [&] {
+                 std::unique_ptr<ICC_CPP_Profile> read(ICC_CPP_Profile::ReadFromMemory(in.data(), in.size()));
+                 return read != nullptr;
+             }},
             {"write", [&] { return profile->WriteToMemory(out); }},
             {"write file", [&] { return profile->WriteFile(path.c_str()); }},
             {"add tag", [&] {

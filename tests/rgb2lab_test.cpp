@@ -1,20 +1,24 @@
 // End-to-end runs of the built rgb2lab in a temporary directory: exit status, standard
 // output, log.txt and out, byte for byte. The expected out files of the two bundled charts
 // were produced by an independent model of the conversion (tests/data/make_golden.py).
+#include "log.h"
 #include "testutil.h"
 
 #include <array>
 #include <gtest/gtest.h>
 #include <regex>
 
-const std::string k_usage = "usage: rgb2lab [-h] -m string -t string \n  -h/--help          :  prints this help message\n"
-                            "  -m/--measurements  :  LAB measurements file (required)\n  -t/--rgbTarget     :  device RGB target file (required)\n";
+const std::string k_usage = "usage: rgb2lab [-h] -m string -t string \n"
+                            "  -h/--help          :  prints this help message\n"
+                            "  -m/--measurements  :  LAB measurements file (required)\n"
+                            "  -t/--rgbTarget     :  device RGB target file (required)\n";
 const std::string k_stages = "Reading RGB reference values...\nReading Lab measurement values...\n"
                              "Reading RGB target values...\nComputing derived LAB values...\n";
 const std::string k_grid17 = "Appears to be a 17 x 17 x 17 grid.\n";
 const std::string k_writing = "Writing derived LAB values...\n";
 const std::string k_success = "Num errors:   0\nNum warnings  0\nDone.\n";
-const std::string k_writeFailed = k_stages + "Appears to be a 2 x 2 x 2 grid.\n" + k_writing + "Error: Failed to write derived LAB values!\n";
+const std::string k_writeFailed =
+    k_stages + "Appears to be a 2 x 2 x 2 grid.\n" + k_writing + "Error: Failed to write derived LAB values!\n";
 const std::string k_notInterpolated = "Error: Could not interpolate desired LAB values\n";
 
 // A 2 x 2 x 2 chart in the plain triplet layout: its Lab equals its RGB.
@@ -59,7 +63,8 @@ TEST_F(Rgb2LabRun, ConvertsTheBundledCharts)
     Write("sub/chart5202.ti3", Data("chart5202-clayrgb.ti3"));
     r = Run({"--rgbTarget", "targets.txt", "--measurements", File("sub/chart5202.ti3")});
     EXPECT_EQ(std::tuple(0, Data("chart5202-clayrgb.stdout")), std::tuple(r.status, r.out));
-    EXPECT_EQ(std::tuple(Data("chart5202-clayrgb.out"), Data("chart17-srgb.out"), k_stages + k_writing + "Done.\n" + k_stages + k_writing + "Done.\n"),
+    const std::string logged = k_stages + k_writing + "Done.\n";
+    EXPECT_EQ(std::tuple(Data("chart5202-clayrgb.out"), Data("chart17-srgb.out"), logged + logged),
               std::tuple(Read("sub/out"), Read("out"), Read("log.txt")));
 }
 
@@ -90,7 +95,8 @@ TEST_F(Rgb2LabRun, AFailedStageLogsOneErrorAndExitsTwo)
     // The 5202-patch chart with an extra gray moved onto a grid point, and with a gray
     // measured twice moved to a new level.
     const std::string chart5202 = Data("chart5202-clayrgb.ti3");
-    Write("grays.ti3", std::regex_replace(chart5202, std::regex("\n4595 4.51389 4.51389 4.51389 "), "\n4595 0 0 6.25 "));
+    Write("grays.ti3",
+          std::regex_replace(chart5202, std::regex("\n4595 4.51389 4.51389 4.51389 "), "\n4595 0 0 6.25 "));
     Write("levels.ti3", std::regex_replace(chart5202, std::regex("\n1041 6.25 6.25 6.25 "), "\n1041 4.6 4.6 4.6 "));
     std::filesystem::create_hard_link(File("out"), File("hardlink"));
     std::filesystem::create_symlink("out", File("symlink"));
@@ -133,12 +139,51 @@ TEST_F(Rgb2LabRun, Accepts256ValuesPerAxisAndRunsWithoutLogTxt)
     Write("chart.txt", Diagonal(256) + "0 0 1\n0 1 0\n0 1 1\n1 0 0\n1 0 1\n1 1 0\n");
     std::filesystem::create_directories(File("log.txt/full"));
     std::filesystem::create_symlink("/dev/full", File("log.txt/full/log.txt"));
-    for (const auto& [cwd, err] : {std::pair<std::string, std::string>{"", "Is a directory"}, {"log.txt/full", "No space left on device"}}) {
+    for (const auto& [cwd, err] : {std::pair<std::string, std::string>{"", "Is a directory"},
+                                   {"log.txt/full", "No space left on device"}}) {
         std::filesystem::remove(File("out"));
-        const auto r = testutil::Run("/bin/sh", {"-c", "printf '0.5 0.25 1\\n' | \"$0\" -m \"$1\" -t /dev/stdin", RGB2LAB_EXE,
-                                                 File("chart.txt")}, File(cwd));
+        const std::string pipe = "printf '0.5 0.25 1\\n' | \"$0\" -m \"$1\" -t /dev/stdin";
+        const auto r = testutil::Run("/bin/sh", {"-c", pipe, RGB2LAB_EXE, File("chart.txt")}, File(cwd));
         EXPECT_EQ(std::tuple(0, k_stages + "Appears to be a 256 x 256 x 256 grid.\n" + k_writing + k_success,
-                             "rgb2lab: cannot write log.txt: " + err + "\n"), std::tuple(r.status, r.out, r.err));
+                             "rgb2lab: cannot write log.txt: " + err + "\n"),
+                  std::tuple(r.status, r.out, r.err));
         EXPECT_EQ("0.500000\t0.250000\t1.000000\n", Read("out"));
     }
+}
+
+// The main log in-process: what rgb2lab logs, the appending across runs and a log.txt that
+// cannot be written are seen end to end above.
+// Two openings, the second quiet: messages are written to log.txt and echoed (unless quiet)
+// only while the log is open, and counted by their very first characters, one class at most.
+// The counts start again at each opening and outlive the close.
+TEST(Log, CountsEchoesAndWritesMessagesWhileOpen)
+{
+    testutil::TempDir dir;
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    testutil::CaptureStdout capture;
+    std::string logged, echoed;
+    for (const bool quiet : {false, true}) {
+        g_quiet = quiet;
+        Log("Error: before\n");
+        OpenMainLog();
+        std::ostringstream stream("line\n", std::ios::ate);
+        Log(stream);
+        LogLine();
+        LogBlankLine();
+        std::string run = "line\n" + std::string(70, '-') + "\n\n";
+        for (const char* m : {"Error:", "error: x\n", " Error: x\n", "Erro", "Warning: x", "Warning x",
+                              "MISMATCH: 1\n", "Mismatch: 1\n", "Info\nError: second line\n", ""}) {
+            Log(m);
+            run += m;
+        }
+        CloseMainLog();
+        Log("Error: after\n");
+        logged += run + "Done.\n";
+        echoed += quiet ? "" : run + "Done.\n";
+        EXPECT_EQ(std::tuple(1, 1, 1), std::tuple(GetNumErrors(), GetNumWarnings(), GetNumMismatches()));
+    }
+    g_quiet = false;
+    EXPECT_EQ(std::tuple(echoed, logged), std::tuple(capture.Text(), testutil::ReadFile("log.txt")));
+    std::filesystem::current_path(previous);
 }
