@@ -17,6 +17,11 @@
 
 using Bytes = std::vector<unsigned char>;
 
+static Bytes Pixels(const Image& image)
+{
+    return image.data ? Bytes(image.data, image.data + image.bufferSize()) : Bytes();
+}
+
 // A 6 x 5 image whose bytes all differ, so flipped rows and swapped red and blue show.
 static Bytes Pattern(int components)
 {
@@ -54,8 +59,7 @@ TEST(TargaFile, RoundTripsWithStbForEveryComponentCount)
 
         stbi_write_tga(theirs.c_str(), 6, 5, components, source.data());
         const Targa back(theirs.c_str());
-        ASSERT_TRUE(back.valid && back.width == 6 && back.components == components);
-        EXPECT_EQ(Bytes(back.data, back.data + back.bufferSize()), source);
+        EXPECT_EQ(std::tuple(back.width, back.components, Pixels(back)), std::tuple(6, int(components), source));
     }
 }
 
@@ -86,10 +90,9 @@ TEST(TargaFile, RefusesMalformedFilesAndImagesItCannotStore)
         testutil::WriteFile(path, c.bytes);
         std::filesystem::permissions(path, std::filesystem::perms::owner_read);
         Targa image(2, 2, 3, 8, nullptr);
-        EXPECT_EQ(image.read(path.c_str()) ? "" : image.error, c.error);
-        EXPECT_EQ(image.valid, c.error.empty());
-        EXPECT_EQ(image.data ? Bytes(image.data, image.data + image.bufferSize()) : Bytes(),
-                  image.valid ? Pattern(image.components) : Bytes());
+        const std::string error = image.read(path.c_str()) ? "" : image.error;
+        EXPECT_EQ(std::tuple(error, image.valid, Pixels(image)),
+                  std::tuple(c.error, c.error.empty(), c.error.empty() ? Pattern(image.components) : Bytes()));
     }
 
     // The 16-bit size fields hold up to 65535 (stored and read back), not one more.
@@ -117,8 +120,8 @@ TEST(TargaFile, RefusesMalformedFilesAndImagesItCannotStore)
         if (*error)
             continue;
         const Targa back(path.c_str());
-        EXPECT_TRUE(back.valid && back.width == image->width && back.height == image->height);
-        EXPECT_EQ(Bytes(back.data, back.data + back.bufferSize()), Bytes(image->bufferSize(), 0));
+        EXPECT_EQ(std::tuple(back.width, back.height, Pixels(back)),
+                  std::tuple(image->width, image->height, Bytes(image->bufferSize(), 0)));
     }
 }
 
@@ -135,9 +138,8 @@ TEST(ImageConstruct, CopiesZeroesOrRefuses)
     unsigned char source[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmn";  // 41 bytes, all different
     const Raster zeros(2, 3, 3, 8, nullptr), copy(2, 2, 4, 16, source), deep(1, 2, 1, 32, source);
     EXPECT_TRUE(zeros.valid && copy.valid && deep.valid);
-    EXPECT_EQ(Bytes(zeros.data, zeros.data + zeros.bufferSize()), Bytes(18, 0));
-    EXPECT_EQ(Bytes(copy.data, copy.data + copy.bufferSize()), Bytes(source, source + 32));
-    EXPECT_EQ(Bytes(deep.data, deep.data + deep.bufferSize()), Bytes(source, source + 8));
+    EXPECT_EQ(std::tuple(Pixels(zeros), Pixels(copy), Pixels(deep)),
+              std::tuple(Bytes(18, 0), Bytes(source, source + 32), Bytes(source, source + 8)));
     const struct { int width, height, components, bits; const char* error; } cases[] = {
         {2, 2, 5, 24, "Illegal image bit size: 24"},
         {1, 1, 1, 7, "Illegal image bit size: 7"},
@@ -159,8 +161,9 @@ TEST(ImageConstruct, CopiesZeroesOrRefuses)
 TEST(ImageSize, LargestByteCountThatFits)
 {
     Raster image;
-    EXPECT_TRUE(image.width == -1 && image.height == -1 && image.components == -1 &&
-                image.bits == -1 && !image.data && !image.valid && image.bufferSize() == 0);
+    EXPECT_EQ(std::tuple(image.width, image.height, image.components, image.bits, image.data, image.valid),
+              std::tuple(-1, -1, -1, -1, nullptr, false));
+    EXPECT_EQ(image.bufferSize(), 0u);
     image.width = 715827883;  // 3 * 715827883 * (2^31 - 1) = 2^62 - 1
     image.height = INT_MAX;
     image.components = 3;

