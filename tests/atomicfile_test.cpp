@@ -1,7 +1,7 @@
 // Atomic replacement of a file: permissions kept, the whole data synced, no name that exists
 // ever opened, and the temporary file removed when a signal ends the process. fsync is
 // interposed here to see what is synced. A write that fails part way is tested through the
-// table writer (patchtables_test).
+// table writer (tables_test).
 #include "atomicfile.h"
 #include "testutil.h"
 
