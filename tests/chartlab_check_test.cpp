@@ -31,99 +31,21 @@ std::string HandMadeChart()
     return ColumnTable(rows);
 }
 
-const std::string k_usage =
-    "usage: chartlab check [-h] -m string [-o string] [--json] [--worst integer] [--swatches string] \n"
-    "  -h/--help          :  prints this help message\n"
-    "  -m/--measurements  :  measured chart: RGB_R RGB_G RGB_B with LAB_L LAB_A LAB_B or XYZ_X XYZ_Y XYZ_Z "
-    "(required)\n"
-    "  -o/--output        :  report file, - for standard output (default: -)\n"
-    "    /--json          :  writes the report as a JSON object\n"
-    "    /--worst         :  number of worst patches listed, 0 to 1000 (default: 10)\n"
-    "    /--swatches      :  Targa image of the worst patches, or none (default: none)\n"
-    "\n"
-    "Reports how far the chart can be trusted: how repeatable its measurements are, how close\n"
-    "interpolation between measured points comes to measured truth, and which patches look\n"
-    "wrong. Exit status: 0 after the report, 1 when the command line was refused, 2 when the\n"
-    "chart could not be checked or an output could not be written (the message on standard\n"
-    "error says why).\n";
-
-// The report of the hand-made chart with --worst 4. Its differences are known: repeats 1, 0, 1
-// and 1, 1 in dE76; one hold-out point of 98 off by sqrt(64.250016) = 8.016; L* falls into the moved
-// point along B (by 2.5 + 8) and G (by 5 + 8). Its dE2000 figures are checked against Little
-// CMS below.
-const std::string k_report =
-    "Chart 'chart.ti3'\n"
-    "  patches                  128\n"
-    "  grid                     5 x 5 x 5\n"
-    "  R axis                   0 20 40 60 80 (evenly spaced)\n"
-    "  G axis                   0 20 40 60 80 (evenly spaced)\n"
-    "  B axis                   0 20 40 60 80 (evenly spaced)\n"
-    "  repeated patches         5 measurements of 2 device values\n"
-    "  unoccupied grid points   0\n"
-    "\n"
-    "Repeatability: every measurement of a repeated device value against their mean\n"
-    "                         count      mean       p95       max\n"
-    "  dE76                       5     0.800     1.000     1.000\n"
-    "  dE2000                     5     0.614     0.932     0.932\n"
-    "\n"
-    "Interpolation error by hold-out: the 3 x 3 x 3 grid of levels 0, 2, 4, ... and the last\n"
-    "predicts the grid points it leaves out (98 measured, 98 predicted).\n"
-    "This is the error at half the chart's density, an upper bound for the full chart.\n"
-    "                         count      mean       p95       max\n"
-    "  trilinear    dE76         98     0.082     0.000     8.016\n"
-    "  trilinear    dE2000       98     0.066     0.000     6.463\n"
-    "  tetrahedral  dE76         98     0.082     0.000     8.016\n"
-    "  tetrahedral  dE2000       98     0.066     0.000     6.463\n"
-    "\n"
-    "Smoothness: 2 steps along an axis where L* goes down as the device value goes up\n"
-    "  along B from (1, 2, 2) to (1, 2, 3): L* 35.00 -> 29.50\n"
-    "  along G from (1, 1, 3) to (1, 2, 3): L* 32.50 -> 29.50\n"
-    "\n"
-    "Worst 4 patches of the trilinear hold-out and the gray check, by dE2000\n"
-    "        R        G        B       measured L*, a*, b*      predicted L*, a*, b*    dE2000  from\n"
-    "       20       40       60     29.50    0.00  -20.50     37.50    0.00  -20.00     6.463  hold-out\n"
-    "        0        0       20     12.50    0.00  -10.00     12.50    0.00  -10.00     0.000  hold-out\n"
-    "        0        0       60     17.50    0.00  -30.00     17.50    0.00  -30.00     0.000  hold-out\n"
-    "        0       20        0     15.00   -5.00    5.00     15.00   -5.00    5.00     0.000  hold-out\n";
-
-// The same chart's JSON report with --worst 2.
-const std::string k_json =
-    "{\n"
-    "  \"patches\": 128,\n"
-    "  \"grid\": 5,\n"
-    "  \"repeatability\": {\n"
-    "    \"de76\": {\"count\": 5, \"mean\": 0.800, \"p95\": 1.000, \"max\": 1.000},\n"
-    "    \"de2000\": {\"count\": 5, \"mean\": 0.614, \"p95\": 0.932, \"max\": 0.932}\n"
-    "  },\n"
-    "  \"holdout\": {\n"
-    "    \"trilinear\": {\n"
-    "      \"de76\": {\"count\": 98, \"mean\": 0.082, \"p95\": 0.000, \"max\": 8.016},\n"
-    "      \"de2000\": {\"count\": 98, \"mean\": 0.066, \"p95\": 0.000, \"max\": 6.463}\n"
-    "    },\n"
-    "    \"tetrahedral\": {\n"
-    "      \"de76\": {\"count\": 98, \"mean\": 0.082, \"p95\": 0.000, \"max\": 8.016},\n"
-    "      \"de2000\": {\"count\": 98, \"mean\": 0.066, \"p95\": 0.000, \"max\": 6.463}\n"
-    "    }\n"
-    "  },\n"
-    "  \"nonmonotone\": {\"count\": 2},\n"
-    "  \"worst\": [\n"
-    "    {\"rgb\": [20, 40, 60], \"measured\": [29.50, 0.00, -20.50], \"predicted\": [37.50, 0.00, -20.00], "
-    "\"de2000\": 6.463},\n"
-    "    {\"rgb\": [0, 0, 20], \"measured\": [12.50, 0.00, -10.00], \"predicted\": [12.50, 0.00, -10.00], "
-    "\"de2000\": 0.000}\n"
-    "  ]\n"
-    "}\n";
-
+const std::string k_usage = Golden("check-usage.txt");
 
 class CheckRun : public ChartlabRun {
 protected:
     void SetUp() override { Write("chart.ti3", HandMadeChart()); }
 };
 
+// The report of the hand-made chart with --worst 4, and its JSON with --worst 2. Its
+// differences are known: repeats 1, 0, 1 and 1, 1 in dE76; one hold-out point of 98 off by
+// sqrt(64.250016) = 8.016; L* falls into the moved point along B (by 2.5 + 8) and G (by 5 + 8).
 TEST_F(CheckRun, ReportsTheHandMadeChartsKnownFigures)
 {
-    ExpectRuns({{{"check", "-m", "chart.ti3", "--worst", "4"}, 0, k_report, "Appears to be a 5 x 5 x 5 grid.\n"},
-                {{"check", "-m", "chart.ti3", "--worst", "2", "--json"}, 0, k_json, "Appears to be a 5 x 5 x 5 grid.\n"}});
+    const std::string grid = "Appears to be a 5 x 5 x 5 grid.\n";
+    ExpectRuns({{{"check", "-m", "chart.ti3", "--worst", "4"}, 0, Golden("check-report.txt"), grid},
+                {{"check", "-m", "chart.ti3", "--worst", "2", "--json"}, 0, Golden("check-report.json"), grid}});
     // The dE2000 figures above, from Little CMS: the repeats against their means, and the
     // moved patch against its linear value.
     const auto de2000 = [](cmsCIELab a, cmsCIELab b) { return cmsCIE2000DeltaE(&a, &b, 1.0, 1.0, 1.0); };

@@ -9,23 +9,7 @@ namespace {
 
 using namespace chartlabtest;
 
-const std::string k_profileUsage =
-    "usage: chartlab profile [-h] -m string -o string [--class string] [--description string] [--copyright string] "
-    "[--clut integer] \n"
-    "  -h/--help          :  prints this help message\n"
-    "  -m/--measurements  :  measured chart: RGB_R RGB_G RGB_B with LAB_L LAB_A LAB_B or XYZ_X XYZ_Y XYZ_Z "
-    "(required)\n"
-    "  -o/--output        :  the profile file to write (required)\n"
-    "    /--class         :  input (A2B tables) or display (A2B and B2A tables) (default: input)\n"
-    "    /--description   :  the profile's description; empty: the chart's file name (default: )\n"
-    "    /--copyright     :  the profile's copyright text (ASCII) (default: No copyright, use freely. Made with "
-    "chartlab from measured chart data.)\n"
-    "    /--clut          :  points per axis of a display profile's B2A tables, 2 to 255 (default: 33)\n"
-    "\n"
-    "Writes the chart as an ICC profile (version 2.4, RGB to Lab) whose tables hold the measured\n"
-    "grid. Exit status: 0 when the profile was written, 1 when the command line was refused, 2\n"
-    "when the chart cannot be made into a profile or the file cannot be written (the message on\n"
-    "standard error says why; an existing file is then left untouched).\n";
+const std::string k_profileUsage = Golden("profile-usage.txt");
 
 // The 2 x 2 x 2 grid on `low` and `high`, black (0, 0, 0) to white (100, 0, 0); patch p has
 // R high when bit 2 is set, G bit 1, B bit 0.

@@ -14,47 +14,9 @@ namespace {
 using namespace chartlabtest;
 using testutil::ReadFile;
 
-const std::string k_programUsage =
-    "usage: chartlab COMMAND [options]\n"
-    "       chartlab COMMAND -h    explains COMMAND\n"
-    "       chartlab --version     prints the version\n"
-    "\n"
-    "commands:\n"
-    "  convert  derives the Lab value of each target device RGB from a measured chart\n"
-    "  invert   finds the device RGB that gives each wanted Lab value in a measured chart\n"
-    "  profile  makes an ICC profile whose tables hold the measured chart\n"
-    "  check    reports how far a measured chart can be trusted\n";
-const std::string k_convertUsage =
-    "usage: chartlab convert [-h] -m string [-t string] [-o string] [-i string] [-f string] [-r string] \n"
-    "  -h/--help           :  prints this help message\n"
-    "  -m/--measurements   :  measured chart: RGB_R RGB_G RGB_B with LAB_L LAB_A LAB_B or XYZ_X XYZ_Y XYZ_Z "
-    "(required)\n"
-    "  -t/--targets        :  device RGB targets, - for standard input (default: -)\n"
-    "  -o/--output         :  output file, - for standard output (default: -)\n"
-    "  -i/--interpolation  :  trilinear or tetrahedral (default: trilinear)\n"
-    "  -f/--format         :  plain (L a b lines) or cgats (default: plain)\n"
-    "  -r/--range          :  targets run from 0 to RANGE, scaled onto the chart's range (default: none)\n"
-    "\n"
-    "Writes one Lab value per target, in target order. Exit status: 0 when every target was\n"
-    "converted, 1 when the command line was refused, 2 when the conversion failed (the\n"
-    "message on standard error says why; the output is then left untouched).\n";
-const std::string k_invertUsage =
-    "usage: chartlab invert [-h] -m string [-l string] [-o string] [-i string] [-f string] [-r string] \n"
-    "  -h/--help           :  prints this help message\n"
-    "  -m/--measurements   :  measured chart: RGB_R RGB_G RGB_B with LAB_L LAB_A LAB_B or XYZ_X XYZ_Y XYZ_Z "
-    "(required)\n"
-    "  -l/--lab            :  wanted Lab values, - for standard input (default: -)\n"
-    "  -o/--output         :  output file, - for standard output (default: -)\n"
-    "  -i/--interpolation  :  trilinear or tetrahedral (default: trilinear)\n"
-    "  -f/--format         :  plain (R G B dE76 lines) or cgats (default: plain)\n"
-    "  -r/--range          :  RGB written from 0 to RANGE, scaled from the chart's range (default: none)\n"
-    "\n"
-    "Writes one line per wanted Lab value, in order: the device RGB that gives it under the\n"
-    "chart's interpolation, and the CIE76 distance from the wanted value to the Lab that RGB\n"
-    "gives: 0 inside the chart's gamut; outside it, the RGB is that of the nearest Lab the chart\n"
-    "reaches. Exit status: 0 when every value was inverted, 1 when the command line was\n"
-    "refused, 2 when the inversion failed (the message on standard error says why; the output\n"
-    "is then left untouched).\n";
+// The usage texts, byte for byte as the program prints them.
+const std::string k_programUsage = Golden("usage.txt"), k_convertUsage = Golden("convert-usage.txt"),
+                  k_invertUsage = Golden("invert-usage.txt");
 const std::string k_grid17 = "Appears to be a 17 x 17 x 17 grid.\n", k_grid3 = "Appears to be a 3 x 3 x 3 grid.\n";
 
 // Every refusal (status 1) and failure (status 2) names its cause and writes nothing. The

@@ -15,6 +15,9 @@ namespace chartlabtest {
 
 inline std::string Data(const std::string& name) { return std::string(TEST_DATA_DIR) + "/" + name; }
 
+// A text that chartlab prints, kept under tests/data/chartlab.
+inline std::string Golden(const std::string& name) { return testutil::ReadFile(Data("chartlab/" + name)); }
+
 // The numbers of a text, in order.
 inline std::vector<double> Numbers(const std::string& text)
 {
