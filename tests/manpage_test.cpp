@@ -83,19 +83,12 @@ TEST(ManPages, DescribeEveryOptionOfEveryInstalledProgram)
         const std::string page = testutil::ReadFile(tool.page);
         EXPECT_EQ(0u, page.find(".TH " + title + " 1 ")) << "the page's title line names the program";
         EXPECT_EQ(std::vector<std::string>{}, PageProblems(options, page));
+        // The reader sees the faults: a long option the program refuses, an option written
+        // with a plain hyphen.
+        EXPECT_EQ(std::vector<std::string>{"names --nonesuch, which the program does not accept"},
+                  PageProblems(options, page + "\\-\\-nonesuch\n"));
+        EXPECT_EQ(std::vector<std::string>{"does not describe -h"}, PageProblems({"-h"}, "\\fB-h\\fR \\-hx\n"));
     }
-}
-
-// The readers on a made-up usage text and a page with each fault: an option written with a
-// plain hyphen, one not described, a long option that the program does not accept. (The
-// command list is read in the test above: without it, chartlab's page names refused options.)
-TEST(ManPages, FindEachFaultOfAPage)
-{
-    const Words options = Options("usage: tool [-h] [-q|-v]\n  -q/--level  :  level (default: -3)\n");
-    EXPECT_EQ((Words{"--level", "-h", "-q", "-v"}), options);
-    EXPECT_EQ((std::vector<std::string>{"does not describe --level", "does not describe -q",
-                                        "names --lvl, which the program does not accept"}),
-              PageProblems(options, "\\fB\\-h\\fR, \\f(CW\\-v\\&\\fP [-q] \\f[I]\\-\\-lvl x\\-\\-v\n"));
 }
 
 }  // namespace
