@@ -37,13 +37,6 @@ Words Matches(const std::string& text, const std::string& pattern)
 // table's "  -m/--measurements  :  help" gives -m and --measurements, "[-h]" gives -h.
 Words Options(const std::string& usage) { return Matches(usage, R"((^|[\s[|/])(--?[A-Za-z][\w-]*))"); }
 
-// The first word of each line of the block under "commands:".
-Words Commands(const std::string& usage)
-{
-    const std::size_t start = usage.find("\ncommands:\n");
-    return start == std::string::npos ? Words{} : Matches(usage.substr(start + 10), R"((\n)  (\w+))");
-}
-
 // One line per fault: an accepted option the troff page does not describe, a long option it
 // names that is not accepted. Font changes and zero-width marks are dropped, "\-" is read as
 // '-', and a plain '-' as '\x01' so that it spells no option.
@@ -71,7 +64,10 @@ TEST(ManPages, DescribeEveryOptionOfEveryInstalledProgram)
         testutil::TempDir dir;
         const std::string help = testutil::Run(tool.executable, {"-h"}, dir.path()).out;
         Words options = Options(help);
-        for (const std::string& command : Commands(help)) {
+        // The commands, if any: the first word of each line of the block under "commands:".
+        const std::size_t list = help.find("\ncommands:\n");
+        const Words commands = list == std::string::npos ? Words{} : Matches(help.substr(list + 10), R"((\n)  (\w+))");
+        for (const std::string& command : commands) {
             const Words more = Options(testutil::Run(tool.executable, {command, "-h"}, dir.path()).out);
             EXPECT_EQ(1u, more.count("--help")) << command;
             options.insert(more.begin(), more.end());
