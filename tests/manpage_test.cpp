@@ -65,9 +65,9 @@ TEST(ManPages, DescribeEveryOptionOfEveryInstalledProgram)
         const std::string help = testutil::Run(tool.executable, {"-h"}, dir.path()).out;
         Words options = Options(help);
         // The commands, if any: the first word of each line of the block under "commands:".
-        const std::size_t list = help.find("\ncommands:\n");
-        const Words commands = list == std::string::npos ? Words{} : Matches(help.substr(list + 10), R"((\n)  (\w+))");
-        for (const std::string& command : commands) {
+        std::smatch block;
+        std::regex_search(help, block, std::regex(R"(\ncommands:\n((  \w+.*\n)+))"));
+        for (const std::string& command : Matches(block[1].str(), R"((^|\n)  (\w+))")) {
             const Words more = Options(testutil::Run(tool.executable, {command, "-h"}, dir.path()).out);
             EXPECT_EQ(1u, more.count("--help")) << command;
             options.insert(more.begin(), more.end());
