@@ -1,60 +1,110 @@
-// End-to-end runs of chartlab convert and invert: exit status and texts byte for byte,
-// trilinear plain output against rgb2lab's committed out files, tetrahedral against known
-// answers and against Little CMS as the truth of the profile the bundled chart was simulated
-// through, CGATS output read back by Little CMS.
-#include "chartlabtest.h"
+// End-to-end runs of chartlab: each command's exit status and texts byte for byte.
+// convert and invert: trilinear plain output against rgb2lab's committed out files,
+// tetrahedral against known answers, CGATS output read back by Little CMS, invert's RGB
+// converted back. profile: the profile as Little CMS reads it. check: a hand-made chart whose
+// answers are known by construction (Lab linear in RGB, so every interpolation is exact; one
+// patch moved by a known offset; two patches measured again with known spreads), Little CMS
+// giving its dE2000 figures, Python's json module reading the JSON report, which must hold
+// the text's numbers, stb reading the swatch image back, whose colours Little CMS predicts.
 #include "colorcommon.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+#include <lcms2.h>
 
 #include <cmath>
-#include <lcms2.h>
+#include <cstdio>
+#include <iterator>
 #include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb_image.h>
 
 namespace {
 
-using namespace chartlabtest;
 using testutil::ReadFile;
 
-const std::string k_programUsage =
-    "usage: chartlab COMMAND [options]\n"
-    "       chartlab COMMAND -h    explains COMMAND\n"
-    "       chartlab --version     prints the version\n"
-    "\n"
-    "commands:\n"
-    "  convert  derives the Lab value of each target device RGB from a measured chart\n"
-    "  invert   finds the device RGB that gives each wanted Lab value in a measured chart\n"
-    "  profile  makes an ICC profile whose tables hold the measured chart\n"
-    "  check    reports how far a measured chart can be trusted\n";
-const std::string k_convertUsage =
-    "usage: chartlab convert [-h] -m string [-t string] [-o string] [-i string] [-f string] [-r string] \n"
-    "  -h/--help           :  prints this help message\n"
-    "  -m/--measurements   :  measured chart: RGB_R RGB_G RGB_B with LAB_L LAB_A LAB_B or XYZ_X XYZ_Y XYZ_Z "
-    "(required)\n"
-    "  -t/--targets        :  device RGB targets, - for standard input (default: -)\n"
-    "  -o/--output         :  output file, - for standard output (default: -)\n"
-    "  -i/--interpolation  :  trilinear or tetrahedral (default: trilinear)\n"
-    "  -f/--format         :  plain (L a b lines) or cgats (default: plain)\n"
-    "  -r/--range          :  targets run from 0 to RANGE, scaled onto the chart's range (default: none)\n"
-    "\n"
-    "Writes one Lab value per target, in target order. Exit status: 0 when every target was\n"
-    "converted, 1 when the command line was refused, 2 when the conversion failed (the\n"
-    "message on standard error says why; the output is then left untouched).\n";
-const std::string k_invertUsage =
-    "usage: chartlab invert [-h] -m string [-l string] [-o string] [-i string] [-f string] [-r string] \n"
-    "  -h/--help           :  prints this help message\n"
-    "  -m/--measurements   :  measured chart: RGB_R RGB_G RGB_B with LAB_L LAB_A LAB_B or XYZ_X XYZ_Y XYZ_Z "
-    "(required)\n"
-    "  -l/--lab            :  wanted Lab values, - for standard input (default: -)\n"
-    "  -o/--output         :  output file, - for standard output (default: -)\n"
-    "  -i/--interpolation  :  trilinear or tetrahedral (default: trilinear)\n"
-    "  -f/--format         :  plain (R G B dE76 lines) or cgats (default: plain)\n"
-    "  -r/--range          :  RGB written from 0 to RANGE, scaled from the chart's range (default: none)\n"
-    "\n"
-    "Writes one line per wanted Lab value, in order: the device RGB that gives it under the\n"
-    "chart's interpolation, and the CIE76 distance from the wanted value to the Lab that RGB\n"
-    "gives: 0 inside the chart's gamut; outside it, the RGB is that of the nearest Lab the chart\n"
-    "reaches. Exit status: 0 when every value was inverted, 1 when the command line was\n"
-    "refused, 2 when the inversion failed (the message on standard error says why; the output\n"
-    "is then left untouched).\n";
+inline std::string Data(const std::string& name) { return std::string(TEST_DATA_DIR) + "/" + name; }
+
+// A text that chartlab prints, kept under tests/data/chartlab.
+inline std::string Golden(const std::string& name) { return ReadFile(Data("chartlab/" + name)); }
+
+// The numbers of a text, in order.
+inline std::vector<double> Numbers(const std::string& text)
+{
+    std::istringstream in(text);
+    return {std::istream_iterator<double>(in), std::istream_iterator<double>()};
+}
+
+// A column table with the given columns; each row is the sample id's number and the values.
+inline std::string ColumnTable(const std::vector<std::vector<double>>& rows,
+                               const std::string& columns = "RGB_R RGB_G RGB_B LAB_L LAB_A LAB_B")
+{
+    std::string text = "CTI3\n\nBEGIN_DATA_FORMAT\nSAMPLE_ID " + columns + "\nEND_DATA_FORMAT\n\nBEGIN_DATA\n";
+    char field[64];
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        text += std::to_string(r + 1);
+        for (double v : rows[r])
+            text += std::string(field, std::snprintf(field, sizeof field, " %.10g", v));
+        text += "\n";
+    }
+    return text + "END_DATA\n";
+}
+
+// The n x n x n grid on 0..100, B varying fastest.
+inline std::vector<std::vector<double>> GridRgb(int n)
+{
+    std::vector<std::vector<double>> rgb;
+    for (int i = 0; i < n * n * n; ++i)
+        rgb.push_back({100.0 * (i / (n * n)) / (n - 1), 100.0 * (i / n % n) / (n - 1), 100.0 * (i % n) / (n - 1)});
+    return rgb;
+}
+
+// One run of the program: its arguments, standard input (a file of the test directory, or
+// /dev/null when empty) and what it must give.
+struct RunCase {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err, input = "";
+};
+
+class ChartlabRun : public ::testing::Test {
+protected:
+    testutil::RunResult Run(const std::vector<std::string>& args, const std::string& input = "")
+    {
+        return testutil::RunChartlab(args, m_dir.path(), input.empty() ? "/dev/null" : File(input));
+    }
+    std::string File(const std::string& name) { return m_dir.file(name); }
+    std::string Read(const std::string& name) { return ReadFile(File(name)); }
+    void Write(const std::string& name, const std::string& text) { testutil::WriteFile(File(name), text); }
+
+    // Each case byte for byte, its arguments after `first`; a failed run leaves an earlier
+    // out.txt as it was.
+    void ExpectRuns(const std::vector<RunCase>& cases, const std::vector<std::string>& first = {})
+    {
+        for (const RunCase& c : cases) {
+            std::vector<std::string> args = first;
+            args.insert(args.end(), c.args.begin(), c.args.end());
+            SCOPED_TRACE(testing::PrintToString(args));
+            Write("out.txt", "earlier\n");
+            const auto r = Run(args, c.input);
+            EXPECT_EQ(c.status, r.status);
+            EXPECT_EQ(c.out, r.out);
+            EXPECT_EQ(c.err, r.err);
+            EXPECT_TRUE(c.status == 0 || Read("out.txt") == "earlier\n");
+        }
+    }
+
+    testutil::TempDir m_dir;
+};
+
+// The usage texts, byte for byte as the program prints them.
+const std::string k_programUsage = Golden("usage.txt"), k_convertUsage = Golden("convert-usage.txt"),
+                  k_invertUsage = Golden("invert-usage.txt");
 const std::string k_grid17 = "Appears to be a 17 x 17 x 17 grid.\n", k_grid3 = "Appears to be a 3 x 3 x 3 grid.\n";
 
 // Every refusal (status 1) and failure (status 2) names its cause and writes nothing. The
@@ -135,9 +185,8 @@ TEST_F(ChartlabRun, RefusalsAndFailuresSayWhyAndWriteNothing)
         EXPECT_EQ(std::string::npos, entry.path().string().find(".tmp-")) << entry.path();
 }
 
-// Plain trilinear output is rgb2lab's out (its committed files), whichever way the targets
-// come in and the results go out; the grid line and a 5202-patch chart's samples, which
-// rgb2lab prints, go to standard error.
+// Plain trilinear output is rgb2lab's out (its committed files), from a file or a pipe; the
+// grid line and a 5202-patch chart's samples, which rgb2lab prints, go to standard error.
 TEST_F(ChartlabRun, TrilinearPlainOutputIsRgb2labsOut)
 {
     for (const std::string chart : {"chart17-srgb", "chart5202-clayrgb"}) {
@@ -149,19 +198,14 @@ TEST_F(ChartlabRun, TrilinearPlainOutputIsRgb2labsOut)
         ExpectRuns({{{"convert", "-m", Data(chart + ".ti3")}, 0, ReadFile(Data(chart + ".out")), diagnostics,
                      Data("targets1000.txt")}});
     }
-    ExpectRuns({{{"convert", "--targets", Data("targets1000.txt"), "--output", "result.txt", "-i", "trilinear",
-                  "--measurements", Data("chart17-srgb.ti3"), "-f", "plain"}, 0, "", k_grid17}});
-    EXPECT_TRUE(ReadFile(Data("chart17-srgb.out")) == Read("result.txt"));
-    // Through pipes: an output of several buffer blocks.
-    std::string many, want;
-    for (int copy = 0; copy < 40; ++copy) {
-        many += ReadFile(Data("targets1000.txt"));
+    // Through pipes, with the long options: an output of several buffer blocks.
+    const std::string command = "for copy in $(seq 40); do cat \"$3\"; done | \"$1\" convert --measurements \"$2\" "
+                                "--targets - --output - --interpolation trilinear --format plain | cat";
+    const auto piped = testutil::Run("/bin/sh", {"-c", command, "sh", CHARTLAB_EXE, Data("chart17-srgb.ti3"),
+                                                 Data("targets1000.txt")}, m_dir.path());
+    std::string want;
+    for (int copy = 0; copy < 40; ++copy)
         want += ReadFile(Data("chart17-srgb.out"));
-    }
-    Write("many.txt", many);
-    const auto piped = testutil::Run(
-        "/bin/sh", {"-c", "cat many.txt | \"$1\" convert -m \"$2\" -t - | cat", "sh", CHARTLAB_EXE, Data("chart17-srgb.ti3")},
-        m_dir.path());
     EXPECT_EQ(0, piped.status);
     EXPECT_TRUE(want == piped.out);
 }
@@ -206,13 +250,12 @@ TEST_F(ChartlabRun, XyzColumnsGiveTheirLab)
     Write("xyz.ti3", ColumnTable(xyz, "RGB_R RGB_G RGB_B XYZ_X XYZ_Y XYZ_Z"));
     Write("both.ti3", ColumnTable(both, "RGB_R RGB_G RGB_B XYZ_X XYZ_Y XYZ_Z LAB_L LAB_A LAB_B"));
     Write("targets.txt", "100 100 100\n0 100 0\n100 0 100\n50 50 50\n");
-    const std::vector<double> want = {100, 0, 0, 100, -431.034483, 172.413793, 0, 431.034483, -172.413793, 50, 0, 0};
-    for (const char* how : {"trilinear", "tetrahedral"}) {
-        const std::vector<double> got = Numbers(Run({"convert", "-m", "xyz.ti3", "-t", "targets.txt", "-i", how}).out);
-        ASSERT_EQ(want.size(), got.size());
-        for (std::size_t i = 0; i < want.size(); ++i)
-            EXPECT_NEAR(want[i], got[i], 1e-4) << how << " value " << i;  // the table is read as floats
-    }
+    // The table is read as floats: the zeros come out a few millionths off.
+    const std::string lab = "100.000000\t-0.000003\t0.000002\n100.000000\t-431.034483\t172.413793\n"
+                            "0.000000\t431.034480\t-172.413791\n50.000000\t-0.000002\t0.000001\n";
+    for (const char* how : {"trilinear", "tetrahedral"})
+        ExpectRuns({{{"convert", "-m", "xyz.ti3", "-t", "targets.txt", "-i", how}, 0, lab,
+                     "Appears to be a 2 x 2 x 2 grid.\n"}});
     EXPECT_EQ("1.000000\t2.000000\t3.000000\n", Run({"convert", "-m", "both.ti3"}, "targets.txt").out.substr(0, 27));
 }
 
@@ -222,11 +265,7 @@ TEST_F(ChartlabRun, CgatsOutputIsReadByLittleCms)
 {
     const std::string chart = Data("chart17-srgb.ti3");
     Write("ids.ti3", "CTI3\nSAMPLE_ID RGB_R RGB_G RGB_B\nBEGIN_DATA\nA1 25 50 75\nZ9 0 0 0\nEND_DATA\n");
-    EXPECT_EQ("CTI3\n\nDESCRIPTOR \"chartlab convert, tetrahedral\"\nORIGINATOR \"chartlab 0.1.0\"\n"
-              "COLOR_REP \"RGB_LAB\"\n\nNUMBER_OF_FIELDS 7\nBEGIN_DATA_FORMAT\n"
-              "SAMPLE_ID RGB_R RGB_G RGB_B LAB_L LAB_A LAB_B\nEND_DATA_FORMAT\n\nNUMBER_OF_SETS 2\nBEGIN_DATA\n"
-              "A1 25.000000 50.000000 75.000000 52.020699 -1.340020 -54.510502\n"
-              "Z9 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000\nEND_DATA\n",
+    EXPECT_EQ(Golden("convert-ids.ti3"),
               Run({"convert", "-m", chart, "-t", "ids.ti3", "-f", "cgats", "-i", "tetrahedral"}).out);
 
     ASSERT_EQ(0, Run({"convert", "-m", chart, "-t", Data("targets1000.txt"), "-f", "cgats", "-o", "out.ti3"}).status);
@@ -285,9 +324,7 @@ TEST_F(ChartlabRun, InvertedLabConvertsBackToItself)
             SCOPED_TRACE(chart + " " + how);
             // The wanted values from standard input, the RGB to a CGATS file that convert reads.
             ASSERT_EQ(0, Run({"convert", "-m", chart, "-t", Data("targets1000.txt"), "-i", how, "-o", "lab.txt"}).status);
-            const auto inverted = Run({"invert", "-m", chart, "-i", how, "-f", "cgats", "-o", "rgb.ti3"}, "lab.txt");
-            ASSERT_EQ(0, inverted.status);
-            EXPECT_EQ("", inverted.out);
+            ASSERT_EQ(0, Run({"invert", "-m", chart, "-i", how, "-f", "cgats", "-o", "rgb.ti3"}, "lab.txt").status);
             const std::vector<double> want = Numbers(Read("lab.txt")),
                                       got = Numbers(Run({"convert", "-m", chart, "-t", "rgb.ti3", "-i", how}).out);
             ASSERT_EQ(want.size(), got.size());
@@ -295,10 +332,8 @@ TEST_F(ChartlabRun, InvertedLabConvertsBackToItself)
                 EXPECT_NEAR(want[i], got[i], 1e-4) << "value " << i / 3;
             // Every row ends with a distance of 0, and no value is printed as -0.
             const std::string rgb = Read("rgb.ti3");
-            std::size_t zeros = 0;
-            for (std::size_t at = rgb.find(" 0.000000\n"); at != std::string::npos; at = rgb.find(" 0.000000\n", at + 1))
-                ++zeros;
-            EXPECT_EQ(1000u, zeros);
+            const std::regex zero(" 0\\.000000\n");
+            EXPECT_EQ(1000, std::distance(std::sregex_iterator(rgb.begin(), rgb.end(), zero), std::sregex_iterator()));
             EXPECT_EQ(std::string::npos, rgb.find("-0.000000"));
         }
 }
@@ -322,20 +357,291 @@ TEST_F(ChartlabRun, InvertWritesTheRgbAndItsDistance)
                      k_grid3}});
     ExpectRuns({{{"invert", "-m", "box.ti3", "-l", "labs.ti3", "-i", "tetrahedral", "-f", "cgats", "-r", "255", "-o",
                   "out.ti3"}, 0, "", k_grid3}});
-    EXPECT_EQ("CTI3\n\nDESCRIPTOR \"chartlab invert, tetrahedral\"\nORIGINATOR \"chartlab 0.1.0\"\nCOLOR_REP \"RGB_LAB\"\n\n"
-              "NUMBER_OF_FIELDS 8\nBEGIN_DATA_FORMAT\nSAMPLE_ID LAB_L LAB_A LAB_B RGB_R RGB_G RGB_B DE76\nEND_DATA_FORMAT\n\n"
-              "NUMBER_OF_SETS 3\nBEGIN_DATA\n"
-              "in 50.000000 10.000000 -20.000000 127.500000 153.000000 76.500000 0.000000\n"
-              "out 110.000000 0.000000 60.000000 255.000000 127.500000 255.000000 14.142136\n"
-              "corner -3.000000 -54.000000 62.000000 0.000000 0.000000 255.000000 13.000000\nEND_DATA\n",
-              Read("out.ti3"));
+    EXPECT_EQ(Golden("invert-box.ti3"), Read("out.ti3"));
     // Little CMS reads the table, DE76 field included.
     cmsHANDLE it8 = cmsIT8LoadFromFile(nullptr, File("out.ti3").c_str());
     ASSERT_NE(nullptr, it8);
-    EXPECT_EQ(3.0, cmsIT8GetPropertyDbl(it8, "NUMBER_OF_SETS"));
     EXPECT_NEAR(14.142136, cmsIT8GetDataDbl(it8, "out", "DE76"), 1e-12);
     EXPECT_NEAR(255.0, cmsIT8GetDataDbl(it8, "corner", "RGB_B"), 1e-12);
     cmsIT8Free(it8);
+}
+
+const std::string k_profileUsage = Golden("profile-usage.txt");
+
+// The 2 x 2 x 2 grid on `low` and `high`, black (0, 0, 0) to white (100, 0, 0); patch p has
+// R high when bit 2 is set, G bit 1, B bit 0.
+std::vector<std::vector<double>> Cube(double low, double high = 100)
+{
+    std::vector<std::vector<double>> rows;
+    for (int p = 0; p < 8; ++p)
+        rows.push_back({p & 4 ? high : low, p & 2 ? high : low, p & 1 ? high : low, p == 7 ? 100.0 : 10.0 * p, 0, 0});
+    return rows;
+}
+
+TEST_F(ChartlabRun, ProfileSaysWhyItRefusesACommandLineOrAChart)
+{
+    std::vector<std::vector<double>> missing = Cube(0), dark = Cube(0), nan = Cube(0), far = Cube(0), edge = Cube(0),
+                                     diagonal;
+    missing.erase(missing.begin() + 2);  // (0, 100, 0)
+    dark[7] = {100, 100, 100, 0, 0, 0};
+    nan[5][5] = NAN;
+    far[6][4] = 1000.001;  // beyond the limit of 1000 even in single precision
+    edge[6][4] = 1000;
+    for (int i = 0; i < 256; ++i)
+        diagonal.push_back({double(i), double(i), double(i), 50, 0, 0});
+    for (const auto& [name, rows] : std::vector<std::pair<std::string, std::vector<std::vector<double>>>>{
+             {"one", {{0, 0, 0, 0, 0, 0}}}, {"big", diagonal}, {"diagonal", {diagonal.begin(), diagonal.end() - 1}},
+             {"negative", Cube(-1)}, {"missing", missing}, {"dark", dark}, {"infinite", Cube(0, INFINITY)}, {"nan", nan},
+             {"far", far}, {"edge", edge}})
+        Write(name + ".ti3", ColumnTable(rows));
+    const std::string pre = "chartlab profile: ", cube = "Appears to be a 2 x 2 x 2 grid.\n" + pre + "'";
+    const std::string point = "a profile needs every point, with L*, a* and b* within -1000..1000\n";
+    const std::string negative = ".ti3' has an RGB value below 0 or infinite: a profile's device values run from 0 to the largest\n";
+    ExpectRuns({
+        {{"-h"}, 0, k_profileUsage, ""},
+        {{"-m", "c.ti3"}, 1, "", "Option -o/--output is required.\n" + k_profileUsage},
+        {{"-m", "c.ti3", "-o", "-"}, 1, "", pre + "a profile is written to a file, not to standard output: name one with -o\n"},
+        {{"-m", "c.ti3", "-o", "p.icc", "--class", "printer"}, 1, "", pre + "unknown class 'printer': use input or display\n"},
+        {{"-m", "c.ti3", "-o", "p.icc", "--clut", "1"}, 1, "", pre + "invalid --clut 1: use 2 to 255\n"},
+        {{"-m", "c.ti3", "-o", "p.icc", "--clut", "256"}, 1, "", pre + "invalid --clut 256: use 2 to 255\n"},
+        {{"-m", "c.ti3", "-o", "p.icc", "--clut", "x"}, 1, "", "Invalid x: expected integer value\n\n" + k_profileUsage},
+        {{"-m", "one.ti3", "-o", "out.txt"}, 2, "",
+         "Appears to be a 1 x 1 x 1 grid.\n" + pre + "'one.ti3' has only one value in each channel: a profile needs at least 2\n"},
+        {{"-m", "big.ti3", "-o", "out.txt"}, 2, "",
+         "Appears to be a 256 x 256 x 256 grid.\n" + pre + "'big.ti3' has 256 values in each channel: a profile holds at most 255\n"},
+        {{"-m", "diagonal.ti3", "-o", "out.txt"}, 2, "",  // 255 values fit: its trouble is elsewhere
+         "Appears to be a 255 x 255 x 255 grid.\n" + pre + "'diagonal.ti3' has no usable Lab value at the grid point 0 0 1: " + point},
+        {{"-m", "negative.ti3", "-o", "out.txt"}, 2, "", cube + "negative" + negative},
+        {{"-m", "infinite.ti3", "-o", "out.txt"}, 2, "", cube + "infinite" + negative},
+        {{"-m", "missing.ti3", "-o", "out.txt"}, 2, "", cube + "missing.ti3' has no usable Lab value at the grid point 0 100 0: " + point},
+        {{"-m", "nan.ti3", "-o", "out.txt"}, 2, "", cube + "nan.ti3' has no usable Lab value at the grid point 100 0 100: " + point},
+        {{"-m", "far.ti3", "-o", "out.txt"}, 2, "", cube + "far.ti3' has no usable Lab value at the grid point 100 100 0: " + point},
+        {{"-m", "dark.ti3", "-o", "out.txt"}, 2, "",
+         cube + "dark.ti3' has no usable white: the patch at 100 100 100 (the grid's highest corner) has Lab 0 0 0\n"},
+        {{"-m", "edge.ti3", "-o", "none/p.icc"}, 2, "", "Appears to be a 2 x 2 x 2 grid.\n" + pre + "cannot write 'none/p.icc'\n"},
+        {{"-m", "absent.ti3", "-o", "out.txt"}, 2, "", pre + "cannot open 'absent.ti3': No such file or directory\n"},
+        {{"-m", "edge.ti3", "-o", "edge.icc", "--clut", "2"}, 0, "", "Appears to be a 2 x 2 x 2 grid.\n"},
+        {{"-m", "edge.ti3", "-o", "edge.icc", "--clut", "255", "--class", "input"}, 0, "", "Appears to be a 2 x 2 x 2 grid.\n"},
+    }, {"profile"});
+}
+
+// Little CMS finds every patch of the bundled chart in the input profile, absolute
+// colorimetric to the tables' 16-bit steps, the white at L* 100 relative colorimetric, and
+// the texts; a display profile has B2A tables of --clut points per axis. (Little CMS takes
+// D50 as the media white of a version 2 display profile: its absolute is its relative.)
+TEST_F(ChartlabRun, ProfileHoldsTheChartAndItsTextsAsLittleCmsReadsThem)
+{
+    Write("chart17.ti3", ReadFile(Data("chart17-srgb.ti3")));
+    Write("p.icc", "old");
+    ExpectRuns({{{"-o", "p.icc"}, 0, "", "Appears to be a 17 x 17 x 17 grid.\n"},
+                {{"-o", "named.icc", "--description", "Monitor, 2015", "--copyright", "\xC2\xA9 Someone", "--class",
+                  "display", "--clut", "9"}, 0, "", "Appears to be a 17 x 17 x 17 grid.\n"}},
+               {"profile", "-m", "chart17.ti3"});
+    const std::tuple<std::string, std::string, std::string, bool> expected[] = {
+        {"p.icc", "chart17.ti3", "No copyright, use freely. Made with chartlab from measured chart data.", false},
+        {"named.icc", "Monitor, 2015", "? Someone", true}};
+    for (const auto& [file, description, copyright, display] : expected) {
+        SCOPED_TRACE(file);
+        cmsHPROFILE profile = cmsOpenProfileFromFile(File(file).c_str(), "r");
+        ASSERT_NE(nullptr, profile);
+        EXPECT_EQ(display ? cmsSigDisplayClass : cmsSigInputClass, cmsGetDeviceClass(profile));
+        char text[200];
+        cmsGetProfileInfoASCII(profile, cmsInfoDescription, "en", "US", text, sizeof text);
+        EXPECT_EQ(description, text);
+        cmsGetProfileInfoASCII(profile, cmsInfoCopyright, "en", "US", text, sizeof text);
+        EXPECT_EQ(copyright, text);
+        EXPECT_TRUE(cmsIsTag(profile, cmsSigAToB0Tag) && cmsIsTag(profile, cmsSigAToB1Tag));
+        for (const cmsTagSignature b2a : {cmsSigBToA0Tag, cmsSigBToA1Tag}) {
+            auto* pipeline = static_cast<cmsPipeline*>(cmsReadTag(profile, b2a));
+            int points = 0;
+            for (cmsStage* s = pipeline ? cmsPipelineGetPtrToFirstStage(pipeline) : nullptr; s; s = cmsStageNext(s))
+                if (cmsStageType(s) == cmsSigCLutElemType)
+                    cmsStageSampleCLut16bit(
+                        s, [](const cmsUInt16Number*, cmsUInt16Number*, void* n) { return ++*static_cast<int*>(n); },
+                        &points, SAMPLER_INSPECT);
+            EXPECT_EQ(display ? 9 * 9 * 9 : 0, points);
+        }
+        cmsCloseProfile(profile);
+    }
+    const std::vector<double> chart = Numbers(Read("chart17.ti3").substr(Read("chart17.ti3").find("BEGIN_DATA\n") + 11));
+    ASSERT_EQ(4913u * 7, chart.size());
+    cmsHPROFILE profile = cmsOpenProfileFromFile(File("p.icc").c_str(), "r"), lab = cmsCreateLab4Profile(nullptr);
+    cmsSetAdaptationState(0.0);
+    for (const int intent : {INTENT_ABSOLUTE_COLORIMETRIC, INTENT_RELATIVE_COLORIMETRIC}) {
+        cmsHTRANSFORM transform = cmsCreateTransform(profile, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, intent, cmsFLAGS_NOOPTIMIZE);
+        for (std::size_t p = 0; p < chart.size(); p += 7) {
+            const double rgb[3] = {chart[p + 1] / 100, chart[p + 2] / 100, chart[p + 3] / 100}, white[3] = {100, 0, 0};
+            const double* want = intent == INTENT_ABSOLUTE_COLORIMETRIC ? &chart[p + 4] : white;
+            double got[3];
+            cmsDoTransform(transform, rgb, got, 1);
+            if (want != white || rgb[0] + rgb[1] + rgb[2] == 3) {
+                EXPECT_LT(std::hypot(got[0] - want[0], got[1] - want[1], got[2] - want[2]), 0.005) << p / 7;
+            }
+        }
+        cmsDeleteTransform(transform);
+    }
+    cmsCloseProfile(lab);
+    cmsCloseProfile(profile);
+}
+
+// The 5 x 5 x 5 grid on 0, 20, ..., 80 with Lab linear in RGB (exact in binary); grid point
+// (1, 2, 3) moved by (-8, -0.004, -0.5), its a* printed as 0.00; black measured three times
+// (L* 9, 10 and 11), the centre twice (a* 9 and 11): the means are the linear values.
+std::string HandMadeChart()
+{
+    std::vector<std::vector<double>> rows;
+    for (int i = 0; i < 125; ++i) {
+        const double r = 20.0 * (i / 25), g = 20.0 * (i / 5 % 5), b = 20.0 * (i % 5);
+        rows.push_back({r, g, b, 10.0 + 0.5 * r + 0.25 * g + 0.125 * b, 0.5 * r - 0.25 * g, 0.25 * g - 0.5 * b});
+    }
+    rows[(1 * 5 + 2) * 5 + 3] = {20, 40, 60, 29.5, -0.004, -20.5};
+    rows[0][3] = 9;
+    rows[(2 * 5 + 2) * 5 + 2][4] = 9;
+    rows.insert(rows.end(), {{0, 0, 0, 11, 0, 0}, {0, 0, 0, 10, 0, 0}, {40, 40, 40, 45, 11, -10}});
+    return ColumnTable(rows);
+}
+
+const std::string k_usage = Golden("check-usage.txt");
+
+class CheckRun : public ChartlabRun {
+protected:
+    void SetUp() override { Write("chart.ti3", HandMadeChart()); }
+};
+
+// The report of the hand-made chart with --worst 4, and its JSON with --worst 2. Its
+// differences are known: repeats 1, 0, 1 and 1, 1 in dE76; one hold-out point of 98 off by
+// sqrt(64.250016) = 8.016; L* falls into the moved point along B (by 2.5 + 8) and G (by 5 + 8).
+TEST_F(CheckRun, ReportsTheHandMadeChartsKnownFigures)
+{
+    const std::string grid = "Appears to be a 5 x 5 x 5 grid.\n";
+    ExpectRuns({{{"check", "-m", "chart.ti3", "--worst", "4"}, 0, Golden("check-report.txt"), grid},
+                {{"check", "-m", "chart.ti3", "--worst", "2", "--json"}, 0, Golden("check-report.json"), grid}});
+    // The dE2000 figures above, from Little CMS: the repeats against their means, and the
+    // moved patch against its linear value.
+    const auto de2000 = [](cmsCIELab a, cmsCIELab b) { return cmsCIE2000DeltaE(&a, &b, 1.0, 1.0, 1.0); };
+    const double repeats[] = {de2000({9, 0, 0}, {10, 0, 0}), de2000({11, 0, 0}, {10, 0, 0}),
+                              de2000({45, 9, -10}, {45, 10, -10}), de2000({45, 11, -10}, {45, 10, -10})};
+    EXPECT_NEAR(0.614, (repeats[0] + repeats[1] + repeats[2] + repeats[3]) / 5, 5e-4);
+    EXPECT_NEAR(0.932, *std::max_element(std::begin(repeats), std::end(repeats)), 5e-4);
+    EXPECT_NEAR(6.463, de2000({29.5, -0.004, -20.5}, {37.5, 0, -20}), 5e-4);
+    EXPECT_NEAR(0.066, de2000({29.5, -0.004, -20.5}, {37.5, 0, -20}) / 98, 5e-4);
+}
+
+// Reads the JSON report with Python's json module, checks its keys and prints its figures as
+// the text report shows them, null as "-".
+// Reads the JSON report (the first file) with Python's json module, checks its keys, and finds
+// its figures as the text report (the second file) shows them, null as "-", in order in that
+// text with its blanks collapsed; prints how many lines of figures it found.
+constexpr const char* k_readJson = R"(
+import json, sys
+r = json.load(open(sys.argv[1]))
+keys = {"patches", "grid", "repeatability", "holdout", "nonmonotone", "worst"}
+assert set(r) in (keys, keys | {"grays"}) and set(r["holdout"]) == {"trilinear", "tetrahedral"}, sorted(r)
+f = lambda v, places: "-" if v is None else "%.*f" % (places, v)
+lines = []
+say = lambda *words: lines.append(" ".join(map(str, words)))
+say("patches %d" % r["patches"])
+say("grid %d x %d x %d" % ((r["grid"],) * 3))
+n = r["repeatability"]["de76"]["count"]
+say("repeated patches " + ("%d measurements of" % n if n else "none"))
+for d in [r["repeatability"], r["holdout"]["trilinear"], r["holdout"]["tetrahedral"]] + [r[k] for k in r if k == "grays"]:
+    assert set(d) == {"de76", "de2000"} and all(set(s) == {"count", "mean", "p95", "max"} for s in d.values())
+    for k in ("de76", "de2000"):
+        say(k.replace("de", "dE"), d[k]["count"], *(f(d[k][s], 3) for s in ("mean", "p95", "max")))
+say("Smoothness: %d" % r["nonmonotone"]["count"])
+for w in r["worst"]:
+    assert set(w) == {"rgb", "measured", "predicted", "de2000"}
+    say(*("%g" % v for v in w["rgb"]), *(f(v, 2) for v in w["measured"] + w["predicted"]), f(w["de2000"], 3))
+text, at = " ".join(open(sys.argv[2]).read().split()), 0
+for line in lines:
+    at = text.find(line, at)
+    assert at >= 0, line
+print(len(lines))
+)";
+
+TEST_F(CheckRun, JsonHoldsTheTextsFiguresUnderTheListedKeys)
+{
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"chart.ti3", "7", "17\n"}, {Data("chart17-srgb.ti3"), "10", "20\n"} /* no repeats: null */,
+        {Data("chart5202-clayrgb.ti3"), "0", "12\n"} /* grays */};
+    for (const auto& [chart, worst, lines] : cases) {
+        SCOPED_TRACE(chart);
+        ASSERT_EQ(0, Run({"check", "-m", chart, "--worst", worst, "-o", "report.txt"}).status);
+        ASSERT_EQ(0, Run({"check", "-m", chart, "--worst", worst, "--json", "-o", "report.json"}).status);
+        const auto parsed = testutil::Run(PYTHON3_EXE, {"-c", k_readJson, "report.json", "report.txt"}, m_dir.path());
+        EXPECT_EQ(0, parsed.status) << parsed.err;
+        EXPECT_EQ(lines, parsed.out);
+    }
+}
+
+// A 48-pixel square per patch, measured left and predicted right, 12 pixels of background
+// around and between them; stb honours the Targa origin: row 0 is the top of the picture.
+TEST_F(CheckRun, SwatchesShowMeasuredAndPredictedColoursWorstAtTheTop)
+{
+    ExpectRuns({{{"check", "-m", "chart.ti3", "--worst", "3", "--swatches", "worst.tga", "-o", "report.txt"}, 0, "",
+                 "Appears to be a 5 x 5 x 5 grid.\n"}});
+    int width = 0, height = 0, components = 0;
+    unsigned char* pixels = stbi_load(File("worst.tga").c_str(), &width, &height, &components, 3);
+    ASSERT_NE(nullptr, pixels) << stbi_failure_reason();
+    EXPECT_EQ((std::pair{72, 12 + 3 * 60}), (std::pair{width, height}));
+    const double labs[6][3] = {{29.5, -0.004, -20.5}, {37.5, 0, -20}, {12.5, 0, -10}, {12.5, 0, -10}, {17.5, 0, -30},
+                               {17.5, 0, -30}};
+    unsigned char want[6][3];
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr), srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM toSrgb = cmsCreateTransform(lab, TYPE_Lab_DBL, srgb, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsDoTransform(toSrgb, labs, want, 6);
+    cmsDeleteTransform(toSrgb);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(lab);
+    const auto pixel = [&](int x, int y, int c) { return int(pixels[(static_cast<std::size_t>(y) * width + x) * 3 + c]); };
+    // The corners of each half square, and the background just beside them.
+    for (int p = 0; p < 6; ++p)
+        for (int corner = 0; corner < 4; ++corner)
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(want[p][c], pixel(12 + p % 2 * 24 + corner % 2 * 23, 12 + p / 2 * 60 + corner / 2 * 47, c), 1)
+                    << "patch " << p << " corner " << corner << " channel " << c;
+    for (const auto& [x, y] : {std::pair{0, 0}, std::pair{71, 191}, std::pair{11, 12}, std::pair{12, 11}, std::pair{60, 59},
+                               std::pair{59, 60}, std::pair{36, 66}})
+        EXPECT_EQ(128 * 3, pixel(x, y, 0) + pixel(x, y, 1) + pixel(x, y, 2)) << x << ", " << y;
+    stbi_image_free(pixels);
+}
+
+TEST_F(CheckRun, RefusesCommandLinesChartsAndOutputsWithAMessage)
+{
+    Write("nan.ti3", ColumnTable({{0, 0, 0, 1, 2, 3}, {0, 0, 1, 1, NAN, 3}}));
+    Write("big.ti3", "0 0 0\n0 0 1e7\n");  // a plain table's three numbers are its RGB and its Lab
+    const std::string grid = "Appears to be a 5 x 5 x 5 grid.\n", check = "chartlab check: ";
+    ExpectRuns({
+        {{"-h"}, 0, k_usage, ""},
+        {{"-m", "chart.ti3", "--worst", "ten"}, 1, "", "Invalid ten: expected integer value\n\n" + k_usage},
+        {{"-m", "chart.ti3", "--worst", "-1"}, 1, "", check + "invalid number of worst patches -1: use 0 to 1000\n"},
+        {{"-m", "chart.ti3", "--worst", "1001"}, 1, "", check + "invalid number of worst patches 1001: use 0 to 1000\n"},
+        {{"-m", "chart.ti3", "--worst", "1000", "-o", "report.txt"}, 0, "", grid},
+        {{"-m", "missing.ti3"}, 2, "", check + "cannot open 'missing.ti3': No such file or directory\n"},
+        {{"-m", "nan.ti3"}, 2, "", check + "patch 2 of 'nan.ti3' has a value that is not a number from -1e+06 to 1e+06\n"},
+        {{"-m", "big.ti3"}, 2, "", check + "patch 2 of 'big.ti3' has a value that is not a number from -1e+06 to 1e+06\n"},
+        {{"-m", "chart.ti3", "-o", "missing/report.txt"}, 2, "", grid + check + "cannot write 'missing/report.txt'\n"},
+        {{"-m", "chart.ti3", "-o", "out.txt", "--swatches", "missing/worst.tga"}, 2, "",
+         grid + check + "cannot write 'missing/worst.tga'\n"},
+    }, {"check"});
+}
+
+// The README shows the report of the bundled 5202-patch chart: it must be what the program
+// prints.
+TEST_F(CheckRun, ReadmeShowsTheBundled5202PatchChartsReport)
+{
+    Write("chart5202-clayrgb.ti3", ReadFile(Data("chart5202-clayrgb.ti3")));
+    const auto r = Run({"check", "-m", "chart5202-clayrgb.ti3"});
+    EXPECT_EQ(0, r.status);
+    // The command and its output indented by four, and the text going on after a blank line.
+    std::string shown = "\n    $ chartlab check -m chart5202-clayrgb.ti3\n";
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);)
+        shown += line.empty() ? "\n" : "    " + line + "\n";
+    const std::string readme = ReadFile(README_PATH);
+    const std::size_t at = readme.find(shown + "\n");
+    ASSERT_NE(std::string::npos, at) << r.out;
+    EXPECT_NE(' ', readme[at + shown.size() + 1]);
 }
 
 }  // namespace
