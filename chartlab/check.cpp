@@ -140,9 +140,11 @@ std::string Field(std::string_view label, std::string_view value)
     return Cat({line, value, "\n"});
 }
 
+// Right-aligned in `width` columns; a value as wide as its column or wider still gets one
+// space before it, so that it never runs into the column on its left.
 std::string Right(std::string_view text, std::size_t width)
 {
-    std::string line(width > text.size() ? width - text.size() : 0, ' ');
+    std::string line(width > text.size() ? width - text.size() : 1, ' ');
     return line.append(text);
 }
 

@@ -527,6 +527,17 @@ TEST_F(CheckRun, ReportsTheHandMadeChartsKnownFigures)
     EXPECT_NEAR(0.066, de2000({29.5, -0.004, -20.5}, {37.5, 0, -20}) / 98, 5e-4);
 }
 
+// A value as wide as its column (a* of -1000 in the 8 columns of the worst list) keeps a space
+// before it.
+TEST_F(CheckRun, ValuesAsWideAsTheirColumnStayApart)
+{
+    std::string chart = HandMadeChart();
+    chart.replace(chart.find(" -0.004 "), 8, " -1000 ");
+    Write("wide.ti3", chart);
+    const auto r = Run({"check", "-m", "wide.ti3", "--worst", "1"});
+    EXPECT_NE(std::string::npos, r.out.find("     29.50 -1000.00  -20.50")) << r.out;
+}
+
 // Reads the JSON report with Python's json module, checks its keys and prints its figures as
 // the text report shows them, null as "-".
 // Reads the JSON report (the first file) with Python's json module, checks its keys, and finds
