@@ -139,8 +139,8 @@ TEST(MeasuredGrid, ExposesItsPointsAndCells)
     chart.lab.insert(chart.lab.end(), {Color3{{91, 0, 0}}, Color3{{97, 0, 3}}});
     chart.rgb[13] = Color3{};
     const MeasuredGrid grid = MakeGrid(chart);
-    EXPECT_EQ(std::tuple(3, 29u), std::tuple(grid.N(), grid.PatchCount()));
-    EXPECT_EQ((std::vector<double>{0.0, 50.0, 100.0}), grid.Axis(2));
+    EXPECT_EQ(std::tuple(3, 29u, std::vector<double>{0.0, 50.0, 100.0}),
+              std::tuple(grid.N(), grid.PatchCount(), grid.Axis(2)));
     EXPECT_EQ(std::pair(false, true), std::pair(grid.Occupied(1, 1, 1), grid.Occupied(1, 1, 2)));
     EXPECT_EQ((100.0 + 91.0 + 97.0) * (1.0 / 3), grid.Lab(2, 2, 2).c[0]);
     EXPECT_EQ((100.0 + 0.0 + 3.0) * (1.0 / 3), grid.Lab(2, 2, 2).c[2]);
@@ -203,8 +203,7 @@ TEST(DerivedLab, ReproducesALinearChartAndStopsAtWhatItCannotInterpolate)
     offAxis.rgb[0].c[0] = -1.0;
     EXPECT_FALSE(compute(holed, {}, nullptr) || compute(unequal, {}, &derived) || compute(offAxis, {}, &derived));
     // Empty lists: a 0 grid that succeeds only without targets.
-    EXPECT_TRUE(compute(Chart{}, {}, &derived));
-    EXPECT_FALSE(compute(Chart{}, {Color3{}}, &derived));
+    EXPECT_TRUE(compute(Chart{}, {}, &derived) && !compute(Chart{}, {Color3{}}, &derived));
 }
 
 std::vector<double> Values(const Color3& c) { return {c.c[0], c.c[1], c.c[2]}; }
@@ -342,9 +341,8 @@ TEST(ChartCheck, UncheckableValuesAreFoundByPatchNumber)
 {
     const double big = k_checkValueLimit, nan = std::nan("");
     const struct { Color3 rgb, lab; std::size_t want; } cases[] = {
-        {{{big, -big, 0}}, {{-big, big, 0}}, 0}, {{{0, 0, 0}}, {{0, 0, nan}}, 2},
-        {{{0, std::nextafter(big, 2 * big), 0}}, {{0, 0, 0}}, 2}, {{{0, 0, 0}}, {{-INFINITY, 0, 0}}, 2},
-        {{{nan, 0, 0}}, {{0, 0, 0}}, 2},
+        {{{big, -big, 0}}, {{-big, big, 0}}, 0}, {{{0, std::nextafter(big, 2 * big), 0}}, {{0, 0, 0}}, 2},
+        {{{0, 0, 0}}, {{0, 0, nan}}, 2}, {{{0, 0, 0}}, {{-INFINITY, 0, 0}}, 2}, {{{nan, 0, 0}}, {{0, 0, 0}}, 2},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.want, FirstUncheckablePatch({Color3{}, c.rgb, Color3{}}, {Color3{}, c.lab, Color3{}}));
@@ -390,8 +388,9 @@ struct Inverse {
 // indexed in blocks, their models made on demand), the index and the scan agree. In gamut, the Lab
 // of random RGB (every third component on an axis value) comes back to 1e-9 as the very same RGB.
 // Out of gamut, values pushed out from a random point of each face, away from the Lab of the
-// grid's centre, and two far away: the same distance. (The nearest colour's known answers are the
-// folded chart's below and the box gamut's in chartlab_test.)
+// grid's centre, one below black (nearest in the first cell) and one far away: the same
+// distance. (The nearest colour's known answers are the folded chart's below and the box gamut's
+// in chartlab_test.)
 TEST(GridInverse, TheIndexAndTheScanGiveTheSameAnswers)
 {
     std::mt19937_64 random(5);
@@ -418,8 +417,7 @@ TEST(GridInverse, TheIndexAndTheScanGiveTheSameAnswers)
                 EXPECT_TRUE(a.inGamut && a.deltaE < 1e-9) << "target " << t << ": " << a.deltaE;
                 EXPECT_EQ(Values(a.rgb), Values(b.rgb)) << "target " << t;
             }
-            std::vector<Color3> targets{Color3{{l(random), ab(random), ab(random)}},
-                                        Color3{{l(random), ab(random), ab(random)}}};
+            std::vector<Color3> targets{Color3{{-5, 0, 0}}, Color3{{l(random), ab(random), ab(random)}}};
             for (int face = 0; face < 6; ++face) {
                 Color3 rgb{{along(random), along(random), along(random)}};
                 rgb.c[face / 2] = face % 2 ? 255.0 : 0.0;
@@ -466,9 +464,8 @@ TEST(GridInverse, FoldedAndFlatChartsGiveTheFirstCellInGridOrder)
         for (const auto& c : cases) {
             SCOPED_TRACE(testing::Message() << int(how) << " L " << c.lab.c[0] << " a " << c.lab.c[1]);
             const InverseResult result = Inverse(*c.grid, how)(c.lab);
-            EXPECT_NEAR(c.rgb.c[0], result.rgb.c[0], 1e-6);
-            EXPECT_NEAR(c.rgb.c[1], result.rgb.c[1], 1e-6);
-            EXPECT_NEAR(c.rgb.c[2], result.rgb.c[2], c.slackB);
+            for (int a = 0; a < 3; ++a)
+                EXPECT_NEAR(c.rgb.c[a], result.rgb.c[a], a == 2 ? c.slackB : 1e-6) << a;
             EXPECT_NEAR(c.deltaE, result.deltaE, 1e-9);
             EXPECT_EQ(c.deltaE == 0.0, result.inGamut);
         }
@@ -508,14 +505,16 @@ TEST(GridInverse, RefusesWhatItCannotInvert)
     InverseResult result;
     result.deltaE = 42.0;
     EXPECT_FALSE(inverse.Invert(Color3{{50, 0, 0}}, &result));
-    ASSERT_TRUE(inverse.Build(MakeGrid(MakeChart({0.0, 0.5, 1.0}, Display)), Interpolation::Tetrahedral));
+    const MeasuredGrid grid = MakeGrid(MakeChart({0.0, 0.5, 1.0}, Display));
+    ASSERT_TRUE(inverse.Build(grid, Interpolation::Tetrahedral));
     for (const Color3& bad : {Color3{{std::nan(""), 0, 0}}, Color3{{0, INFINITY, 0}}, Color3{{0, 0, -INFINITY}}})
         EXPECT_FALSE(inverse.Invert(bad, &result));
     EXPECT_EQ(42.0, result.deltaE);
     // A single cell with an infinite corner, and no grid at all, have no usable cell.
     Chart single = MakeChart({0.0, 1.0}, Display);
     single.lab[3].c[0] = INFINITY;
-    EXPECT_FALSE(inverse.Build(MakeGrid(single), Interpolation::Trilinear));
+    const MeasuredGrid singleGrid = MakeGrid(single);
+    EXPECT_FALSE(inverse.Build(singleGrid, Interpolation::Trilinear));
     EXPECT_FALSE(inverse.Invert(Color3{{50, 0, 0}}, &result));
     EXPECT_FALSE(inverse.Build(MeasuredGrid(), Interpolation::Trilinear));
 }
@@ -524,10 +523,8 @@ TEST(GridInverse, RefusesWhatItCannotInvert)
 template <typename F>
 void CellCorners(F lab, Color3 corners[8])
 {
-    for (int d = 0; d < 8; ++d) {
-        const double f[3] = {double(d >> 2), double((d >> 1) & 1), double(d & 1)};
-        corners[d] = lab(f);
-    }
+    for (int d = 0; d < 8; ++d)
+        corners[d] = lab(std::array{double(d >> 2), double((d >> 1) & 1), double(d & 1)}.data());
 }
 
 Color3 Sheared(const double f[3]) { return Color3{{f[0] + 0.3 * f[1], f[1] - 0.2 * f[2], f[2] + 0.1 * f[0]}}; }
@@ -547,6 +544,30 @@ TEST(CellInverse, OrientationTellsOneSignedCellsFromFolds)
         CellCorners(c.lab, corners);
         for (Interpolation how : k_both)
             EXPECT_EQ(c.sign, cellinverse::CellOrientation(corners, how)) << int(how);
+    }
+}
+
+// From the fractions a bent cell's linear model starts from, Newton's method reaches the value;
+// in a cell whose Lab does not change along B (a singular Jacobian) it reaches it by least
+// squares from the centre. (The inverse falls back on halving the cell when it fails.)
+TEST(CellInverse, NewtonsMethodFindsTheValue)
+{
+    const auto bent = [](const double f[3]) {
+        return Color3{{f[0] + 0.4 * f[1] * f[2], f[1] - 0.3 * f[0] * f[2], f[2] + 0.35 * f[0] * f[1]}};
+    };
+    const auto flat = [](const double f[3]) { return Color3{{f[0] + 0.2 * f[0] * f[1], f[1] - 0.1 * f[0], 0.5}}; };
+    Color3 b[8], c[8];
+    CellCorners(bent, b);
+    CellCorners(flat, c);
+    for (const auto& f : {std::array{0.0, 0.0, 0.0}, {1.0, 0.0, 1.0}, {0.5, 0.2, 0.9}, {0.01, 0.99, 0.6}}) {
+        double start[3], centre[3] = {0.5, 0.5, 0.5};
+        EXPECT_TRUE(cellinverse::MayReach(cellinverse::ModelCell(b, 1e-12), bent(f.data()), start));
+        EXPECT_TRUE(cellinverse::SolveTrilinearNewton(b, bent(f.data()), 1e-12, start));
+        EXPECT_TRUE(cellinverse::SolveTrilinearNewton(c, flat(f.data()), 1e-12, centre));
+        const double want[5] = {f[0], f[1], f[2], f[0], f[1]};
+        const double got[5] = {start[0], start[1], start[2], centre[0], centre[1]};
+        for (int n = 0; n < 5; ++n)
+            EXPECT_NEAR(want[n], got[n], 1e-9) << n;
     }
 }
 
@@ -588,7 +609,7 @@ TEST(CellBins, FindEveryBlockHoldingAPointWithinTheirMemoryCap)
 // Chart profiles, checked by Little CMS as the independent engine: through every intent at the
 // grid points, against Lab values the test derives with the engine's own colour
 // maths (and the library's black and white transform for the perceptual table); a display
-// profile's Lab-to-device tables; the header and tags as our reader and the engine see them. What
+// profile's Lab-to-device tables; the header, and the white and black points. What
 // a profile cannot be made from is pinned end to end (chartlab_profile_test), but for a white
 // whose Y alone is 0.
 
@@ -596,7 +617,8 @@ using Bytes = std::vector<unsigned char>;
 
 // The bundled 17-level chart as measured, or a noise-free one through sRGB on the given axes
 // (0..100), its Lab changed by `veil`.
-MeasuredGrid ProfileGrid(const std::vector<double>* axes = nullptr, Color3 (*veil)(const Color3&) = nullptr)
+MeasuredGrid ProfileGrid(const std::vector<double>* axes = nullptr,
+                         Color3 (*veil)(const Color3&) = [](const Color3& lab) { return lab; })
 {
     std::vector<Color3> rgb, lab;
     if (!axes) {
@@ -607,8 +629,7 @@ MeasuredGrid ProfileGrid(const std::vector<double>* axes = nullptr, Color3 (*vei
         for (double g : axes[1])
             for (double b : axes[2]) {
                 rgb.push_back(Color3{{r, g, b}});
-                lab.push_back(Display(Color3{{r * 255 / 100, g * 255 / 100, b * 255 / 100}}));
-                lab.back() = veil ? veil(lab.back()) : lab.back();
+                lab.push_back(veil(Display(Color3{{r * 255 / 100, g * 255 / 100, b * 255 / 100}})));
             }
     return MakeGrid(Chart{rgb, lab});
 }
@@ -666,46 +687,43 @@ cmsCIELab ToLab(const Transform& transform, const std::array<double, 3>& rgb)
     return lab;
 }
 
-// At every grid point the relative and perceptual intents give its Lab: relative to the white,
+// At every point of a grid on uneven axes the relative and perceptual intents give its Lab: relative to the white,
 // and carried by the library's transform made from the black's and the white's relative Lab.
 // The perceptual table takes the black to L* = 0 and the white to L* = 100, neutral, to within one
 // code (1/256 in a* and b*). The input tables follow each axis, however uneven. (The absolute
-// intent is checked end to end at every patch of the bundled chart.)
+// intent, and so the relative one, is checked end to end at every patch of the bundled chart.)
 TEST(ChartProfile, LittleCmsReproducesTheGridThroughEveryIntent)
 {
     // Axes of their own per channel, one starting above 0 and one ending below the top, and a
     // veiled black: every Lab value lifted towards (4, 1, -1).
     const std::vector<double> skewed[3] = {{0, 10, 35, 70, 100}, {0, 20, 45, 60, 100}, {10, 25, 50, 75, 90}};
-    const MeasuredGrid grids[] = {ProfileGrid(), ProfileGrid(skewed, [](const Color3& lab) {
+    const MeasuredGrid grid = ProfileGrid(skewed, [](const Color3& lab) {
         return Color3{{4 + 0.96 * lab.c[0], 1 + lab.c[1], lab.c[2] - 1}};
-    })};
-    for (const MeasuredGrid& grid : grids) {
-        SCOPED_TRACE(grid.Axis(0).size());
-        const int n = grid.N(), top = n - 1;
-        const double scale = std::max({grid.Axis(0).back(), grid.Axis(1).back(), grid.Axis(2).back()});
-        const Bytes profile = MakeProfile(grid, ChartProfileSettings());
-        const Transform relative = Engine(profile, INTENT_RELATIVE_COLORIMETRIC),
-                        perceptual = Engine(profile, INTENT_PERCEPTUAL);
-        const cmsCIELab black = EngineRelativeLab(grid.Lab(0, 0, 0), grid.Lab(top, top, top));
-        const Vec3 blackLab(float(black.L), float(black.a), float(black.b));
-        const Matrix4 toPcs = ComputeTransformFromMeasuredLabToPCSLab(blackLab, Vec3(100, 0, 0));
-        int encodable = 0;
-        for (int p = 0; p < n * n * n; ++p) {
-            const int i = p / (n * n), j = p / n % n, k = p % n;
-            const double r = grid.Axis(0)[i] / scale, g = grid.Axis(1)[j] / scale, b = grid.Axis(2)[k] / scale;
-            const cmsCIELab want = EngineRelativeLab(grid.Lab(i, j, k), grid.Lab(top, top, top));
-            if (!Encodable(want))
-                continue;
-            ++encodable;
-            EXPECT_LE(Distance(ToLab(relative, {r, g, b}), want), 0.01);
-            const Vec4 pcs = mul(toPcs, Vec4(float(want.L), float(want.a), float(want.b), 1));
-            const cmsCIELab wantPerceptual{pcs.v[0], pcs.v[1], pcs.v[2]};
-            EXPECT_TRUE(!Encodable(wantPerceptual) || Distance(ToLab(perceptual, {r, g, b}), wantPerceptual) <= 0.01);
-        }
-        EXPECT_GT(encodable, n * n * n * 9 / 10);
-        EXPECT_LE(Distance(ToLab(perceptual, {0, 0, 0}), cmsCIELab{0, 0, 0}), 0.004);
-        EXPECT_LE(Distance(ToLab(perceptual, {1, 1, 1}), cmsCIELab{100, 0, 0}), 0.004);
+    });
+    const int n = grid.N(), top = n - 1;
+    const double scale = std::max({grid.Axis(0).back(), grid.Axis(1).back(), grid.Axis(2).back()});
+    const Bytes profile = MakeProfile(grid, ChartProfileSettings());
+    const Transform relative = Engine(profile, INTENT_RELATIVE_COLORIMETRIC),
+                    perceptual = Engine(profile, INTENT_PERCEPTUAL);
+    const cmsCIELab black = EngineRelativeLab(grid.Lab(0, 0, 0), grid.Lab(top, top, top));
+    const Vec3 blackLab(float(black.L), float(black.a), float(black.b));
+    const Matrix4 toPcs = ComputeTransformFromMeasuredLabToPCSLab(blackLab, Vec3(100, 0, 0));
+    int encodable = 0;
+    for (int p = 0; p < n * n * n; ++p) {
+        const int i = p / (n * n), j = p / n % n, k = p % n;
+        const double r = grid.Axis(0)[i] / scale, g = grid.Axis(1)[j] / scale, b = grid.Axis(2)[k] / scale;
+        const cmsCIELab want = EngineRelativeLab(grid.Lab(i, j, k), grid.Lab(top, top, top));
+        if (!Encodable(want))
+            continue;
+        ++encodable;
+        EXPECT_LE(Distance(ToLab(relative, {r, g, b}), want), 0.01);
+        const Vec4 pcs = mul(toPcs, Vec4(float(want.L), float(want.a), float(want.b), 1));
+        const cmsCIELab wantPerceptual{pcs.v[0], pcs.v[1], pcs.v[2]};
+        EXPECT_TRUE(!Encodable(wantPerceptual) || Distance(ToLab(perceptual, {r, g, b}), wantPerceptual) <= 0.01);
     }
+    EXPECT_GT(encodable, n * n * n * 9 / 10);
+    EXPECT_LE(Distance(ToLab(perceptual, {0, 0, 0}), cmsCIELab{0, 0, 0}), 0.004);
+    EXPECT_LE(Distance(ToLab(perceptual, {1, 1, 1}), cmsCIELab{100, 0, 0}), 0.004);
 }
 
 // Lab to device RGB through a display profile's B2A tables and back through its A2B tables: the
@@ -714,9 +732,7 @@ TEST(ChartProfile, LittleCmsReproducesTheGridThroughEveryIntent)
 TEST(ChartProfile, DisplayProfileRoundTripsThroughLittleCms)
 {
     const MeasuredGrid grid = ProfileGrid();
-    ChartProfileSettings settings;
-    settings.profileClass = ProfileClass::Display;
-    const Bytes bytes = MakeProfile(grid, settings);
+    const Bytes bytes = MakeProfile(grid, {.profileClass = ProfileClass::Display, .description = {}, .copyright = {}});
     const Transform toLab = Engine(bytes, INTENT_RELATIVE_COLORIMETRIC);
     const Transform toDevice[2] = {Engine(bytes, INTENT_PERCEPTUAL, false),
                                    Engine(bytes, INTENT_RELATIVE_COLORIMETRIC, false)};
@@ -728,7 +744,6 @@ TEST(ChartProfile, DisplayProfileRoundTripsThroughLittleCms)
         errors.push_back(Distance(ToLab(toLab, device), wanted));
     }
     std::sort(errors.begin(), errors.end());
-    EXPECT_LE(errors[errors.size() / 2], 0.5);
     EXPECT_LE(errors[errors.size() * 95 / 100], 1.5);
     // L* 50 relative colorimetric goes to a device gray of its own.
     for (const auto& [intent, l] : {std::pair{INTENT_PERCEPTUAL, 0.0}, {INTENT_PERCEPTUAL, 100.0},
@@ -742,9 +757,9 @@ TEST(ChartProfile, DisplayProfileRoundTripsThroughLittleCms)
     }
 }
 
-// The header byte for byte; our reader finds the tags in order, B2A as "mft2"; Little CMS finds
-// the white and black points as the chart measured them. (The class and the texts as Little CMS
-// reads them are checked end to end, the text tags' encoding in icc_test.)
+// The header byte for byte; Little CMS finds the white and black points as the chart measured
+// them. (The class, the texts and the tables as Little CMS reads them are checked end to end, the
+// text tags' encoding in icc_test.)
 TEST(ChartProfile, HeaderAndTagsAsOurReaderAndLittleCmsSeeThem)
 {
     const std::vector<double> axes[3] = {{0, 50, 100}, {0, 50, 100}, {0, 50, 100}};
@@ -752,27 +767,17 @@ TEST(ChartProfile, HeaderAndTagsAsOurReaderAndLittleCmsSeeThem)
     for (ProfileClass profileClass : {ProfileClass::Input, ProfileClass::Display}) {
         const bool display = profileClass == ProfileClass::Display;
         SCOPED_TRACE(display ? "display" : "input");
-        ChartProfileSettings settings;
-        settings.profileClass = profileClass;
-        settings.created = 1425564429;  // 2015-03-05 14:07:09 UTC
-        const Bytes bytes = MakeProfile(grid, settings);
-        Bytes want = {2, 0x40, 0, 0, 'm', 'n', 't', 'r', 'R', 'G', 'B', ' ', 'L', 'a', 'b', ' ',
-                            0x07, 0xDF, 0, 3, 0, 5, 0, 14, 0, 7, 0, 9, 'a', 'c', 's', 'p',
-                            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                            0, 0, 0xF6, 0xD6, 0, 1, 0, 0, 0, 0, 0xD3, 0x2D, 'O', 'R', 'L', 'K',
-                            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-        std::copy_n(display ? "mntr" : "scnr", 4, want.begin() + 4);
+        // Made on 2015-03-05 at 14:07:09 UTC.
+        const Bytes bytes = MakeProfile(
+            grid, {.profileClass = profileClass, .description = {}, .copyright = {}, .created = 1425564429});
+        Bytes want = {2, 0x40, 0, 0, 0, 0, 0, 0, 'R', 'G', 'B', ' ', 'L', 'a', 'b', ' ',
+                      0x07, 0xDF, 0, 3, 0, 5, 0, 14, 0, 7, 0, 9, 'a', 'c', 's', 'p',
+                      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                      0, 0, 0xF6, 0xD6, 0, 1, 0, 0, 0, 0, 0xD3, 0x2D, 'O', 'R', 'L', 'K',
+                      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        std::copy_n(display ? "mntr" : "scnr", 4, want.begin() + 4);  // the class
         EXPECT_EQ(Bytes(bytes.begin() + 8, bytes.begin() + 100), want);
 
-        std::unique_ptr<ICC_CPP_Profile> back(ICC_CPP_Profile::ReadFromMemory(bytes.data(), bytes.size()));
-        ASSERT_NE(back, nullptr);
-        const std::vector<ICC_CPP_Tag*>& tags = back->GetTags();
-        ASSERT_EQ(tags.size(), display ? 8u : 6u);
-        const char names[][5] = {"desc", "cprt", "wtpt", "bkpt", "A2B0", "A2B1", "B2A0", "B2A1"};
-        for (size_t t = 0; t < tags.size(); ++t) {
-            EXPECT_EQ(tags[t]->signature, ICCSignature(names[t]));
-            EXPECT_EQ(t >= 6, dynamic_cast<ICC_CPP_lut16_Tag*>(tags[t]) && !dynamic_cast<ICC_CPP_A2B_Tag*>(tags[t]));
-        }
         const cmsHPROFILE engine = cmsOpenProfileFromMem(bytes.data(), cmsUInt32Number(bytes.size()));
         ASSERT_NE(engine, nullptr);
         for (const auto& [sig, point] : {std::pair{cmsSigMediaWhitePointTag, 2}, {cmsSigMediaBlackPointTag, 0}}) {
