@@ -389,8 +389,8 @@ struct Inverse {
 // of random RGB (every third component on an axis value) comes back to 1e-9 as the very same RGB.
 // Out of gamut, values pushed out from a random point of each face, away from the Lab of the
 // grid's centre, one below black (nearest in the first cell) and one far away: the same
-// distance. (The nearest colour's known answers are the folded chart's below and the box gamut's
-// in chartlab_test.)
+// distance, and no grid point nearer. (The nearest colour's known answers are the folded chart's
+// below and the box gamut's in chartlab_test.)
 TEST(GridInverse, TheIndexAndTheScanGiveTheSameAnswers)
 {
     std::mt19937_64 random(5);
@@ -432,6 +432,9 @@ TEST(GridInverse, TheIndexAndTheScanGiveTheSameAnswers)
                 const InverseResult result = inverse(wanted);
                 EXPECT_NEAR(inverse(wanted, true).deltaE, result.deltaE, 1e-6);
                 outside += !result.inGamut;
+                // No grid point is nearer.
+                for (int p = 0, n = grid.N(); p < n * n * n; ++p)
+                    EXPECT_LE(result.deltaE, DeltaE76(wanted, grid.Lab(p / (n * n), p / n % n, p % n)) + 1e-9);
             }
             EXPECT_GE(outside, 6);
         }
