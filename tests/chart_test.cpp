@@ -474,6 +474,39 @@ TEST(GridInverse, FoldedAndFlatChartsGiveTheFirstCellInGridOrder)
         }
 }
 
+// One cell whose corners make its faces bend: the nearest colour of a value outside it is never
+// farther than the nearest point of a 101 x 101 lattice on each face (the search halves the
+// faces it cannot bound closely enough).
+TEST(GridInverse, NearestColourOnBentFacesIsNoFartherThanAFineLattice)
+{
+    const MeasuredGrid grid = MakeGrid(MakeChart({0.0, 100.0}, [](const Color3& c) {
+        const double r = c.c[0] / 100, g = c.c[1] / 100, b = c.c[2] / 100;
+        return Color3{{20 + 60 * r + 40 * g * b - 30 * r * g, 60 * g - 90 * r * b, 50 * b - 70 * r * g * b}};
+    }));
+    const Inverse inverse(grid, Interpolation::Trilinear);
+    std::mt19937_64 random(9);
+    std::uniform_real_distribution<double> l(-10.0, 110.0), ab(-80.0, 80.0);
+    int outside = 0;
+    for (int t = 0; t < 12; ++t) {
+        const Color3 wanted{{l(random), ab(random), ab(random)}};
+        double nearest = HUGE_VAL;
+        for (int face = 0; face < 6; ++face)
+            for (int u = 0; u <= 100; ++u)
+                for (int v = 0; v <= 100; ++v) {
+                    Color3 rgb, lab;
+                    rgb.c[face / 2] = face % 2 ? 100.0 : 0.0;
+                    rgb.c[(face / 2 + 1) % 3] = u;
+                    rgb.c[(face / 2 + 2) % 3] = v;
+                    grid.Interpolate(rgb, Interpolation::Trilinear, &lab);
+                    nearest = std::min(nearest, DeltaE76(lab, wanted));
+                }
+        const InverseResult result = inverse(wanted);
+        outside += !result.inGamut;
+        EXPECT_TRUE(result.inGamut || result.deltaE <= nearest + 1e-9) << t << ": " << result.deltaE << " " << nearest;
+    }
+    EXPECT_GE(outside, 8);
+}
+
 // Grid point (0, 0, 0) unmeasured and (3, 3, 3) NaN: the cells at both ends are unusable. The Lab
 // of RGB (10, 5, 5), on the lowest face of cell (1, 0, 0), comes back; those of (0, 0, 0) and
 // (30, 30, 30) get the nearest point of a usable cell; so does a value so far away that every
