@@ -56,18 +56,15 @@ TEST(ColorLab, MatchesLcmsInPlaceForBothWhites)
     // and far above white; then back to XYZ.
     for (const double* white : {k_D50_XYZ, k_D65_XYZ})
         for (double t : {-0.2, 1e-6, 0.008856, 0.008857, 0.5, 1.0, 1e3}) {
-            const double in[3] = {t * white[0], 0.3 * white[1], std::fabs(t) * t * white[2]};
-            double v[3] = {in[0], in[1], in[2]};
-            const cmsCIEXYZ w = {white[0], white[1], white[2]}, xyz = {in[0], in[1], in[2]};
+            const cmsCIEXYZ w = {white[0], white[1], white[2]}, in = {t * w.X, 0.3 * w.Y, std::fabs(t) * t * w.Z};
+            double v[3] = {in.X, in.Y, in.Z};
             cmsCIELab ref;
-            cmsXYZ2Lab(&w, &ref, &xyz);
+            cmsXYZ2Lab(&w, &ref, &in);
             xyz_to_lab(v, white, v);
-            const double want[3] = {ref.L, ref.a, ref.b}, lab[3] = {v[0], v[1], v[2]};
+            EXPECT_TRUE(std::fabs(v[0] - ref.L) < 1e-9 && std::fabs(v[1] - ref.a) < 1e-9 && std::fabs(v[2] - ref.b) < 1e-9);
             lab_to_xyz(v, white, v);
-            for (int c = 0; c < 3; ++c)
-                EXPECT_TRUE(std::fabs(lab[c] - want[c]) < 1e-9 &&
-                            std::fabs(v[c] - in[c]) < 1e-12 * std::max(1.0, std::fabs(in[c])))
-                    << t << " component " << c;
+            const double tol = 1e-12 * std::max(1.0, std::fabs(in.Z));  // |Z| >= |X| where either exceeds 1
+            EXPECT_TRUE(std::fabs(v[0] - in.X) < tol && std::fabs(v[1] - in.Y) < tol && std::fabs(v[2] - in.Z) < tol) << t;
         }
 }
 
@@ -104,8 +101,13 @@ TEST(ColorWorkingSpace, MatricesMatchFiguresAndLcms)
     }
 }
 
-TEST(ColorWorkingSpace, OutOfGamutAndRoundTrips)
+TEST(ColorWorkingSpace, OutOfGamutRoundTripsAndLightness)
 {
+    // The lightness conversions' linear branches: L* = 8 gives Y = epsilon and back.
+    EXPECT_TRUE(std::fabs(LStarToY(8.0) - k_cieEpsilon) < 1e-17 && std::fabs(YToLStar(k_cieEpsilon) - 8.0) < 1e-14);
+    EXPECT_NEAR(GammaEncodedGrayToLStar(0.5, 2.2), 53.7755, 5e-5);
+    EXPECT_NEAR(LStarToGammaEncodedGray(50, 2.2), 0.46347, 5e-6);
+    EXPECT_NEAR(LStarToY(50), 0.184187, 5e-7);
     // Out of gamut: nothing is clipped, negative linear values meet the power as NaN.
     const double outside[3] = {50, -100, 100};
     double adobe[3], proPhoto[3];
@@ -175,29 +177,4 @@ TEST(ColorWorkingSpace, SRGBMatchesLcmsAndClips)
     EXPECT_EQ(std::vector<double>(clipped, clipped + 4), (std::vector<double>{0, outside[1], 0, 7}));
     clip_rgb_3(wild, wild);
     EXPECT_EQ(std::vector<double>(wild, wild + 4), (std::vector<double>{1, 0, 0, 7}));
-}
-
-TEST(ColorGray, SRGBCurveMatchesLcmsAndLightnessFigures)
-{
-    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-    const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(srgb, cmsSigRedTRCTag));
-    cmsToneCurve* inverse = cmsReverseToneCurve(curve);
-    // Float inputs, as lcms2 takes them: a ramp and both break points with a neighbour either side.
-    std::vector<float> inputs;
-    for (int i = 0; i <= 1024; ++i)
-        inputs.push_back(i / 1024.0f);
-    for (float v : {0.04045f, 0.0031308f, 0.00313080495f})
-        inputs.insert(inputs.end(), {std::nextafter(v, 0.0f), v, std::nextafter(v, 1.0f)});
-    for (float v : inputs) {
-        const double y = SRGBEncodedGrayToY(v), encoded = YToSRGBEncodedGray(v);
-        EXPECT_TRUE(std::fabs(y - cmsEvalToneCurveFloat(curve, v)) <= FLT_EPSILON / 2 * y &&
-                    std::fabs(encoded - cmsEvalToneCurveFloat(inverse, v)) <= FLT_EPSILON / 2 * encoded + 2.9e-8) << v;
-    }
-    cmsFreeToneCurve(inverse);
-    cmsCloseProfile(srgb);
-    // The linear branches: L* = 8 gives Y = epsilon and back.
-    EXPECT_TRUE(std::fabs(LStarToY(8.0) - k_cieEpsilon) < 1e-17 && std::fabs(YToLStar(k_cieEpsilon) - 8.0) < 1e-14);
-    EXPECT_NEAR(GammaEncodedGrayToLStar(0.5, 2.2), 53.7755, 5e-5);
-    EXPECT_NEAR(LStarToGammaEncodedGray(50, 2.2), 0.46347, 5e-6);
-    EXPECT_NEAR(LStarToY(50), 0.184187, 5e-7);
 }
