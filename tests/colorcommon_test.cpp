@@ -38,10 +38,12 @@ TEST(ColorLab, MatchesLcmsInPlaceForBothWhites)
             cmsCIELab ref;
             cmsXYZ2Lab(&w, &ref, &in);
             xyz_to_lab(v, white, v);
-            EXPECT_TRUE(std::fabs(v[0] - ref.L) < 1e-9 && std::fabs(v[1] - ref.a) < 1e-9 && std::fabs(v[2] - ref.b) < 1e-9);
+            EXPECT_TRUE(std::fabs(v[0] - ref.L) < 1e-9 && std::fabs(v[1] - ref.a) < 1e-9 &&
+                        std::fabs(v[2] - ref.b) < 1e-9) << t;
             lab_to_xyz(v, white, v);
             const double tol = 1e-12 * std::max(1.0, std::fabs(in.Z));  // |Z| >= |X| where either exceeds 1
-            EXPECT_TRUE(std::fabs(v[0] - in.X) < tol && std::fabs(v[1] - in.Y) < tol && std::fabs(v[2] - in.Z) < tol) << t;
+            EXPECT_TRUE(std::fabs(v[0] - in.X) < tol && std::fabs(v[1] - in.Y) < tol && std::fabs(v[2] - in.Z) < tol)
+                << t;
         }
 }
 
