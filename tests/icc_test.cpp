@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <string>
@@ -89,8 +90,14 @@ Bytes Generated(const Bytes& element, size_t count, const std::array<const char*
 
 }  // namespace
 
-TEST(IccNumbers, FixedPointAndLabCodes)
+TEST(IccNumbers, ByteOrderFixedPointAndLabCodes)
 {
+    // Big-endian in memory whatever the host; exactly `count` values are converted.
+    unsigned int words[2] = {0x01020304u, 9};
+    unsigned short halves[2] = {0x0102, 9};
+    EXPECT_TRUE(ProcessEndianU32(words, 1) && ProcessEndianU16(halves, 1) && !std::memcmp(words, "\1\2\3\4", 4) &&
+                !std::memcmp(halves, "\1\2", 2) && words[1] == 9 && halves[1] == 9);
+    EXPECT_FALSE(ProcessEndianU32(words, 0) || ProcessEndianU16(nullptr, 2));
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const std::tuple<double, int> fixed[] = {
         {1.0, 0x10000},     {0.9642, 0xF6D6},      {0.8249, 0xD32D}, {-0.5, -0x8000}, {1.5 / 65536, 2},
@@ -144,6 +151,7 @@ TEST(IccElements, CurveXYZTextAndDescriptionEncodeAndRead)
     text.text = "abcd";
     const Bytes element = Encode(text);
     EXPECT_EQ(element, (Bytes{'t', 'e', 'x', 't', 0, 0, 0, 0, 'a', 'b', 'c', 'd', 0, 0xEE, 0xEE, 0xEE}));
+    EXPECT_FALSE(text.Write(room.data(), room.data() + 12));  // one byte short
     for (const auto& [size, want] : {std::pair<unsigned, std::string>{16, "abcd"}, {11, "abc"}, {9, "a"}, {8, "old"},
                                      {17, "old"}}) {
         ICC_CPP_TextType read(size);
@@ -169,6 +177,7 @@ TEST(IccElements, CurveXYZTextAndDescriptionEncodeAndRead)
     desc.scriptText = std::string(70, 'm');
     Bytes described = Encode(desc);
     ASSERT_TRUE(described.size() == 12u + 26 + 8 + 52 + 3 + 67 && described[100] == 67 && described[167] == 0);
+    EXPECT_FALSE(desc.Write(described.data(), described.data() + 167));  // one byte short
     described[167] = 'm';  // the field's last byte is never text
     ASSERT_TRUE(read.Read(described.data(), described.data() + 168));
     EXPECT_TRUE(read.ascii == desc.ascii && read.unicode == desc.unicode && read.scriptCode == 3 &&
