@@ -126,7 +126,7 @@ TEST_F(ChartlabRun, RefusalsAndFailuresSayWhyAndWriteNothing)
              {"norgb.ti3", "x\nSAMPLE_ID RGB_R RGB_G LAB_L LAB_A LAB_B\nBEGIN_DATA\n1 2 3 4 5 6\n"},
              {"nolab.ti3", "x\nSAMPLE_ID RGB_R RGB_G RGB_B LAB_L LAB_A XYZ_X XYZ_Y\nBEGIN_DATA\n1 2 3 4 5 6 7 8\n"},
              {"nogrid.ti3", "0 0 0\n1 1 1\n2 2 1\n"}, {"nan.ti3", "0 0 0\n1 1 1\n1 nan 1\n"}, {"targets.txt", "75 75 75\n"},
-             {"ids.ti3", "CTI3\nSAMPLE_ID RGB_R RGB_G RGB_B\nBEGIN_DATA\nA1 0 0 0\nA2 0 100 0\nA3 100 100 100\nEND_DATA\n"},
+             {"ids.ti3", "CTI3\n\nSAMPLE_ID RGB_R RGB_G RGB_B\nBEGIN_DATA\nA1 0 0 0\nA2 0 100 0\nA3 100 100 100\nEND_DATA\n"},
              {"labids.ti3", "CTI3\nSAMPLE_ID LAB_L LAB_A LAB_B\nBEGIN_DATA\nA1 50 0 0\nA2 50 inf 0\nEND_DATA\n"},
              {"unreadable.txt", "PATCH_HEADER\n"}, {"corner.txt", "0 0 0\n"}})
         Write(name, text);
@@ -169,7 +169,7 @@ TEST_F(ChartlabRun, RefusalsAndFailuresSayWhyAndWriteNothing)
         {{"holed.ti3", "-t", "missing.txt"}, 2, "", holes + "cannot open 'missing.txt': No such file or directory\n"},
         {{"holed.ti3", "-t", "unreadable.txt"}, 2, "", holes + "cannot read RGB_R RGB_G RGB_B from 'unreadable.txt'\n"},
         {{"holed.ti3"}, 2, "", holes + "cannot read RGB_R RGB_G RGB_B from standard input\n"},
-        {{"holed.ti3", "-t", "ids.ti3"}, 2, "", holes + "target 100 100 100 on line 6 of 'ids.ti3' (sample id A3)" + unmeasured},
+        {{"holed.ti3", "-t", "ids.ti3"}, 2, "", holes + "target 100 100 100 on line 7 of 'ids.ti3' (sample id A3)" + unmeasured},
         {{"holed.ti3", "-i", "tetrahedral"}, 2, "", holes + "target 75 75 75 on line 1 of standard input" + unmeasured, "targets.txt"},
         {{"holed.ti3", "-t", "-"}, 2, "", holes + "target 1 nan 1 on line 3 of standard input is outside the chart's grid\n", "nan.ti3"},
         {{"holed.ti3", "-t", "corner.txt", "-o", "none/out.txt"}, 2, "", holes + "cannot write 'none/out.txt'\n"},
