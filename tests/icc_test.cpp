@@ -165,6 +165,9 @@ TEST(IccElements, CurveXYZTextAndDescriptionEncodeAndRead)
     // to 66 bytes.
     ICC_CPP_textDescriptionType desc, read;
     ASSERT_TRUE(desc.SetText("abc") && desc.ascii == "abc" && desc.unicode.empty() && !ICCSevenBitText("a", nullptr));
+    ICC_CPP_textDescriptionType plain;
+    ASSERT_TRUE(plain.SetText("abcd"));
+    EXPECT_EQ(Encode(plain).size(), 12u + 5 + 8 + 0 + 3 + 67 + 1);  // no Unicode text: none written
     ASSERT_TRUE(desc.SetText("Caf\xC3\xA9 \xF0\x9F\x8E\xA8\x80 \xC0\x80 \xED\xA0\x80 "
                              "\xF4\x8F\xBF\xBF \xF4\x90\x80\x80 \xFF\xE2\x82"));
     EXPECT_EQ(desc.ascii, "Caf? ?? ?? ??? ? ???? ???");
@@ -182,6 +185,9 @@ TEST(IccElements, CurveXYZTextAndDescriptionEncodeAndRead)
     ASSERT_TRUE(read.Read(described.data(), described.data() + 168));
     EXPECT_TRUE(read.ascii == desc.ascii && read.unicode == desc.unicode && read.scriptCode == 3 &&
                 read.unicodeLanguage == ICCSignature("enUS") && read.scriptText == std::string(66, 'm'));
+    read.Clear();
+    EXPECT_TRUE(read.ascii.empty() && read.unicode.empty() && read.scriptText.empty() && read.unicodeLanguage == 0 &&
+                read.scriptCode == 0);
 }
 
 // The whole "mft2" encoding is checked where the chart profiles are made and read by the engine.

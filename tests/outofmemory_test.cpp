@@ -151,4 +151,12 @@ TEST(OutOfMemory, IccOperationsFailInsteadOfThrowing)
             EXPECT_TRUE(profile->WriteToMemory(out));
         }
     }
+    // The seven-bit text says when it could not be made, instead of leaving it empty.
+    bool failed = true;
+    for (long n = 0; failed; ++n) {
+        bool made = false;
+        std::string ascii;
+        failed = FailingAllocation(n, [&] { made = ICCSevenBitText("Caf\xC3\xA9", &ascii); });
+        EXPECT_TRUE(made ? ascii == "Caf?" : failed) << n;
+    }
 }
