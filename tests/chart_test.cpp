@@ -131,6 +131,22 @@ TEST(MeasuredGrid, TetrahedralReproducesAChartLinearInEachTetrahedron)
     }
 }
 
+// A target on an interior axis point lies in the cell below it, also where the guess of an
+// evenly spaced axis lands one cell too high (R 90 on the axis 0, 90, 95, 100): a hole in the
+// cell above, at (95, 0, 0), does not stop it.
+TEST(MeasuredGrid, AValueOnAnAxisPointBelongsToTheCellBelowIt)
+{
+    Chart chart = MakeChart({0.0, 90.0, 95.0, 100.0}, Linear);
+    chart.rgb.erase(chart.rgb.begin() + 32);
+    chart.lab.erase(chart.lab.begin() + 32);
+    const MeasuredGrid grid = MakeGrid(chart);
+    const Color3 target{{90.0, 50.0, 50.0}}, want = Linear(target);
+    Color3 lab;
+    ASSERT_EQ(GridLookup::Ok, grid.Interpolate(target, Interpolation::Trilinear, &lab));
+    for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(want.c[c], lab.c[c], 1e-12);
+}
+
 TEST(MeasuredGrid, ExposesItsPointsAndCells)
 {
     Chart chart = MakeChart({0.0, 50.0, 100.0}, [](const Color3& c) { return c; });
