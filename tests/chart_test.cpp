@@ -70,65 +70,18 @@ MeasuredGrid MakeGrid(const Chart& chart)
     return grid;
 }
 
-// Patches on the diagonal only: n values per axis.
-Chart Diagonal(int n)
+// What cannot form a grid: lists of unequal length, and a patch at -999 (values at or below it
+// never enter an axis). A refused build leaves no grid behind. (The limit of 256 values per axis,
+// unequal axes and NaN patches are pinned end to end by chartlab_test and rgb2lab_test.)
+TEST(MeasuredGrid, RefusesUnequalListsAndAPatchAtTheFloor)
 {
-    Chart chart{std::vector<Color3>(std::size_t(n)), std::vector<Color3>(std::size_t(n))};
-    for (int i = 0; i < n; ++i)
-        chart.rgb[std::size_t(i)] = Color3{{double(i), double(i), double(i)}};
-    return chart;
-}
-
-TEST(MeasuredGrid, BuildsOnlyListsThatFormAGrid)
-{
-    // Values that never enter an axis: NaN, and -999 and below.
-    Chart unequalAxes = Diagonal(3), nan = Diagonal(3), floor = Diagonal(3), unequalLists = Diagonal(3);
-    unequalAxes.rgb[1].c[2] = 0.0;
-    nan.rgb[1] = Color3{{std::nan(""), std::nan(""), std::nan("")}};
+    Chart unequal = MakeChart({0.0, 1.0}, Linear), floor = unequal;
+    unequal.lab.pop_back();
     floor.rgb[1] = Color3{{-999.0, -999.0, -999.0}};
-    unequalLists.lab.pop_back();
-    const struct { const char* name; Chart chart; GridBuild want; int n; } cases[] = {
-        {"256 values per axis", Diagonal(256), GridBuild::Ok, 256},
-        {"257 values per axis", Diagonal(257), GridBuild::TooManyValues, 0},
-        {"unequal axes", unequalAxes, GridBuild::UnequalAxes, 0},
-        {"a NaN patch", nan, GridBuild::OffAxis, 0},
-        {"a patch at -999", floor, GridBuild::OffAxis, 0},
-        {"unequal lists", unequalLists, GridBuild::UnequalLists, 0},
-    };
-    for (const auto& c : cases) {
-        MeasuredGrid grid;
-        EXPECT_EQ(c.want, grid.Build(c.chart.rgb, c.chart.lab, nullptr)) << c.name;
-        EXPECT_EQ(c.n, grid.N()) << c.name;
-    }
-}
-
-// On an evenly spaced axis the fractions inside a cell order like the components' distances above
-// the cell's corner, so minima and maxima of two components are linear inside each of the six
-// tetrahedra, though not inside a cell: tetrahedral interpolation reproduces them, exactly on grid
-// points.
-Color3 PiecewiseLinear(const Color3& rgb)
-{
-    const double r = rgb.c[0], g = rgb.c[1], b = rgb.c[2];
-    return Color3{{std::min(r, g) + 0.5 * b, std::max(g, b) - 0.25 * r, std::fabs(r - b) - std::min(g, b)}};
-}
-
-TEST(MeasuredGrid, TetrahedralReproducesAChartLinearInEachTetrahedron)
-{
-    const std::vector<double> axis = {-10.0, 2.5, 15.0, 27.5, 40.0};
-    const MeasuredGrid grid = MakeGrid(MakeChart(axis, PiecewiseLinear, true));
-    std::mt19937_64 random(3);
-    std::uniform_real_distribution<double> inside(-10.0, 40.0);
-    for (int t = 0; t < 200; ++t) {
-        Color3 rgb{{inside(random), inside(random), inside(random)}}, lab;
-        // A grid point, a component on an axis value, or two equal fractions.
-        for (int a = 0; a < 3 && t % 4 == 0; ++a)
-            rgb.c[a] = t % 8 == 0 || a == 1 ? axis[random() % axis.size()] : rgb.c[a];
-        if (t % 4 == 1)
-            rgb.c[1] = std::clamp(rgb.c[0] + 12.5 * static_cast<double>(random() % 3) - 12.5, -10.0, 40.0);
-        ASSERT_EQ(GridLookup::Ok, grid.Interpolate(rgb, Interpolation::Tetrahedral, &lab));
-        for (int n = 0; n < 3; ++n)
-            EXPECT_NEAR(PiecewiseLinear(rgb).c[n], lab.c[n], t % 8 ? 1e-12 : 0.0) << "target " << t;
-    }
+    MeasuredGrid grid;
+    EXPECT_EQ(GridBuild::UnequalLists, grid.Build(unequal.rgb, unequal.lab, nullptr));
+    EXPECT_EQ(GridBuild::OffAxis, grid.Build(floor.rgb, floor.lab, nullptr));
+    EXPECT_EQ(0, grid.N());
 }
 
 // A target on an interior axis point lies in the cell below it, also where the guess of an
@@ -189,27 +142,21 @@ TEST(MeasuredGrid, ExposesItsPointsAndCells)
     }
 }
 
-// Trilinear interpolation reproduces a linear chart (shuffled) everywhere inside the grid. A
-// target outside the grid or in a cell with an unmeasured corner stops the computation, keeping
-// the values derived before it; so do unequal lists, lists that form no grid and no output list.
-TEST(DerivedLab, ReproducesALinearChartAndStopsAtWhatItCannotInterpolate)
+// A target outside the grid or in a cell with an unmeasured corner stops the computation,
+// keeping the values derived before it; so do unequal lists, lists that form no grid and no
+// output list. (The values themselves are rgb2lab's out, pinned end to end by rgb2lab_test
+// against an independent model on both bundled charts, the 5202-patch one in shuffled order.)
+TEST(DerivedLab, StopsAtWhatItCannotInterpolate)
 {
     const auto compute = [](Chart chart, const std::vector<Color3>& targets, std::vector<Color3>* derived) {
         testutil::CaptureStdout quiet;  // the grid line
         return ComputeDerivedLabValues(chart.rgb, chart.lab, targets, derived);
     };
-    const std::vector<Color3> targets = {Color3{{0, 0, 0}}, Color3{{3, 37.1, 0.01}}, Color3{{6.25, 100, 93.75}},
-                                        Color3{{99.9, 0, 100}}, Color3{{100, 100, 100}}, Color3{{50, 0.01, 99.9}}};
-    std::vector<Color3> derived;
-    ASSERT_TRUE(compute(MakeChart(Axis(17, 6.25), Linear, true), targets, &derived));
-    ASSERT_EQ(targets.size(), derived.size());
-    for (std::size_t i = 0; i < targets.size(); ++i)
-        for (int n = 0; n < 3; ++n)
-            EXPECT_NEAR(Linear(targets[i]).c[n], derived[i].c[n], 1e-9) << "target " << i;
-
     Chart holed = MakeChart(Axis(5, 25.0), Linear);
     holed.rgb[62] = Color3{};  // the centre's patch moved onto the lowest corner
+    std::vector<Color3> derived;
     EXPECT_TRUE(compute(holed, {Color3{{10, 10, 10}}, Color3{{80, 80, 80}}}, &derived));
+    EXPECT_EQ(2u, derived.size());
     for (const Color3& bad : {Color3{{-0.001, 0, 0}}, Color3{{0, 100.001, 0}}, Color3{{40, 40, 60}}}) {
         EXPECT_FALSE(compute(holed, {Color3{{1, 2, 3}}, bad, Color3{{4, 5, 6}}}, &derived));
         EXPECT_EQ(1u, derived.size());
@@ -262,24 +209,17 @@ TEST(ChartCheck, SummaryTakesTheValueAtRankCeilOf95PercentOfTheCount)
     EXPECT_EQ(0u, Summarise({}).count);
 }
 
-// N = 6: the coarse grid keeps levels 0, 2, 4 and the last, 5; every difference is 0 and ties,
-// the worst being the first left-out points in grid order, B fastest. With two holes,
-// (4, 4, 4), the top corner of the top coarse cell, and (1, 1, 1), left out of the coarse grid,
-// the 7 points of the top coarse cell go unpredicted.
+// N = 6: the coarse grid keeps levels 0, 2, 4 and the last, 5, and predicts every left-out point
+// exactly. (The odd N of the hand-made chart, the spacing, the repeats and the order of the worst
+// patches are pinned by chartlab_test's golden report.) With two holes, (4, 4, 4), the top corner
+// of the top coarse cell, and (1, 1, 1), left out of the coarse grid, the 7 points of the top
+// coarse cell go unpredicted.
 TEST(ChartCheck, LinearChartHasNoInterpolationErrorAndHolesAreSkippedNotPredicted)
 {
     const ChartCheck c = Check(MakeChart(Axis(6, 20.0), Linear));
     EXPECT_EQ(std::tuple(216u, 6, 4, 216u - 64u), std::tuple(c.patches, c.n, c.coarseN, c.leftOut));
-    for (const Differences* d : {&c.trilinear, &c.tetrahedral})
-        for (const DifferenceSummary* figures : {&d->de76, &d->de2000})
-            EXPECT_EQ(Figures(*figures), std::tuple(152u, 0.0, 0.0, 0.0));
-    EXPECT_EQ(std::tuple(true, true, true, false),
-              std::tuple(c.evenlySpaced[0], c.evenlySpaced[1], c.evenlySpaced[2], c.hasGrays));
-    EXPECT_EQ(0u, c.unoccupied + c.repeatedRgb + c.repeatability.de76.count + c.repeatability.de2000.count +
-                      c.grays.de2000.count + c.nonmonotone);
-    ASSERT_EQ(10u, c.worst.size());
-    EXPECT_EQ(std::tuple(20.0, 60.0, 20.0),
-              std::tuple(c.worst[0].rgb.c[2], c.worst[1].rgb.c[2], c.worst[2].rgb.c[1]));
+    for (const DifferenceSummary* figures : {&c.trilinear.de76, &c.tetrahedral.de2000})
+        EXPECT_EQ(Figures(*figures), std::tuple(152u, 0.0, 0.0, 0.0));
 
     Chart holed = MakeChart(Axis(5, 25.0), Linear);
     for (int hole : {124, 31}) {
@@ -311,7 +251,9 @@ TEST(ChartCheck, StepsWhereLightnessFallsAreCountedAndTheLargestKeptInGridOrder)
 
 // A 5202-patch chart as the real ones are made: the 17-level grid, then 289 grays evenly from 0 to
 // 100 (the grid's 17 gray levels among them), with Lab linear in RGB. The extra gray at
-// 100 * 7 / 288 measures 0.6 too light. (Little CMS checks the CIEDE2000 figures end to end.)
+// 100 * 7 / 288 measures 0.6 too light: the worst patch, from the gray check. (The gray counts
+// and figures of the bundled chart are pinned by chartlab_test's README report, the CIEDE2000
+// figures by Little CMS there.)
 TEST(ChartCheck, GraysOfA5202PatchChartArePredictedFromTheGridPatches)
 {
     Chart chart = MakeChart(Axis(17, 6.25), Linear);
@@ -323,13 +265,6 @@ TEST(ChartCheck, GraysOfA5202PatchChartArePredictedFromTheGridPatches)
     const std::size_t moved = 4913 + 7;
     chart.lab[moved].c[0] += 0.6;
     const ChartCheck c = Check(chart, 1);
-
-    EXPECT_EQ(std::tuple(true, 306u, 289u, 289u, 289u),
-              std::tuple(c.hasGrays, c.grayPatches, c.grayLevels, c.graysBeyond, c.grays.de76.count));
-    EXPECT_NEAR(0.6, c.grays.de76.max, 1e-5);
-    EXPECT_NEAR(0.0, c.grays.de76.p95, 1e-5);
-    // The grid's grays are repeated by the extra ones at their levels.
-    EXPECT_EQ(std::tuple(17u, 34u), std::tuple(c.repeatedRgb, c.repeatability.de76.count));
     ASSERT_EQ(1u, c.worst.size());
     EXPECT_EQ(std::pair(CheckedPatch::Source::Gray, chart.rgb[moved].c[0]),
               std::pair(c.worst[0].source, c.worst[0].rgb.c[0]));
@@ -362,7 +297,6 @@ TEST(ChartCheck, UncheckableValuesAreFoundByPatchNumber)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.want, FirstUncheckablePatch({Color3{}, c.rgb, Color3{}}, {Color3{}, c.lab, Color3{}}));
-    EXPECT_EQ(1u, FirstUncheckablePatch({Color3{{0, -INFINITY, 0}}}, {Color3{}}));
     // Lists of unequal length are searched to the end of the longer one.
     EXPECT_EQ(3u, FirstUncheckablePatch({Color3{}, Color3{}, Color3{{nan, 0, 0}}}, {Color3{}, Color3{}}));
     EXPECT_EQ(3u, FirstUncheckablePatch({Color3{}}, {Color3{}, Color3{}, Color3{{0, 0, nan}}}));
@@ -400,60 +334,53 @@ struct Inverse {
     GridInverse indexed, scan;
 };
 
-// On a noisy display with an uneven axis, and on one with more than 33 values per axis (its cells
-// indexed in blocks, their models made on demand), the index and the scan agree. In gamut, the Lab
-// of random RGB (every third component on an axis value) comes back to 1e-9 as the very same RGB.
-// Out of gamut, values pushed out from a random point of each face, away from the Lab of the
-// grid's centre, one below black (nearest in the first cell) and one far away: the same
-// distance, and no grid point nearer. (The nearest colour's known answers are the folded chart's
-// below and the box gamut's in chartlab_test.)
+// On a display with more than 33 values per axis (its cells indexed in blocks, their models made
+// on demand), the index and the scan agree. In gamut, the Lab of random RGB (every third
+// component on an axis value) comes back to 1e-9 as the very same RGB. Out of gamut, values
+// pushed out from a random point of each face, away from the Lab of the grid's centre, one below
+// black (nearest in the first cell) and one far away: the same distance, and no grid point
+// nearer. (The nearest colour's known answers are the folded chart's below and the box gamut's in
+// chartlab_test; a noisy chart on uneven axes comes back to its Lab there too.)
 TEST(GridInverse, TheIndexAndTheScanGiveTheSameAnswers)
 {
     std::mt19937_64 random(5);
-    std::normal_distribution<double> noise(0.0, 0.4);
     std::uniform_real_distribution<double> along(0.0, 255.0), push(0.5, 15.0), l(-20.0, 120.0), ab(-140.0, 140.0);
-    const MeasuredGrid grids[] = {MakeGrid(MakeChart({0.0, 4.0, 20.0, 21.0, 90.0, 180.0, 255.0}, [&](const Color3& c) {
-                                      const Color3 lab = Display(c);
-                                      return Color3{{lab.c[0] + noise(random), lab.c[1] + noise(random),
-                                                     lab.c[2] + noise(random)}};
-                                  })),
-                                  MakeGrid(MakeChart(Axis(35, 7.5), Display))};
-    for (const MeasuredGrid& grid : grids)
-        for (Interpolation how : k_both) {
-            SCOPED_TRACE(testing::Message() << grid.N() << " " << int(how));
-            const Inverse inverse(grid, how);
-            Color3 centre, lab;
-            grid.Interpolate(Color3{{127.5, 127.5, 127.5}}, how, &centre);
-            for (int t = 0; t < 100; ++t) {
-                Color3 rgb;
-                for (int a = 0; a < 3; ++a)
-                    rgb.c[a] = random() % 3 ? along(random) : grid.Axis(a)[random() % grid.Axis(a).size()];
-                ASSERT_EQ(GridLookup::Ok, grid.Interpolate(rgb, how, &lab));
-                const InverseResult a = inverse(lab), b = inverse(lab, true);
-                EXPECT_TRUE(a.inGamut && a.deltaE < 1e-9) << "target " << t << ": " << a.deltaE;
-                EXPECT_EQ(Values(a.rgb), Values(b.rgb)) << "target " << t;
-            }
-            std::vector<Color3> targets{Color3{{-5, 0, 0}}, Color3{{l(random), ab(random), ab(random)}}};
-            for (int face = 0; face < 6; ++face) {
-                Color3 rgb{{along(random), along(random), along(random)}};
-                rgb.c[face / 2] = face % 2 ? 255.0 : 0.0;
-                grid.Interpolate(rgb, how, &lab);
-                const double by = push(random) / DeltaE76(lab, centre);
-                for (int n = 0; n < 3; ++n)
-                    lab.c[n] += (lab.c[n] - centre.c[n]) * by;
-                targets.push_back(lab);
-            }
-            int outside = 0;
-            for (const Color3& wanted : targets) {
-                const InverseResult result = inverse(wanted);
-                EXPECT_NEAR(inverse(wanted, true).deltaE, result.deltaE, 1e-6);
-                outside += !result.inGamut;
-                // No grid point is nearer.
-                for (int p = 0, n = grid.N(); p < n * n * n; ++p)
-                    EXPECT_LE(result.deltaE, DeltaE76(wanted, grid.Lab(p / (n * n), p / n % n, p % n)) + 1e-9);
-            }
-            EXPECT_GE(outside, 6);
+    const MeasuredGrid grid = MakeGrid(MakeChart(Axis(35, 7.5), Display));
+    for (Interpolation how : k_both) {
+        SCOPED_TRACE(int(how));
+        const Inverse inverse(grid, how);
+        Color3 centre, lab;
+        grid.Interpolate(Color3{{127.5, 127.5, 127.5}}, how, &centre);
+        for (int t = 0; t < 100; ++t) {
+            Color3 rgb;
+            for (int a = 0; a < 3; ++a)
+                rgb.c[a] = random() % 3 ? along(random) : grid.Axis(a)[random() % grid.Axis(a).size()];
+            ASSERT_EQ(GridLookup::Ok, grid.Interpolate(rgb, how, &lab));
+            const InverseResult a = inverse(lab), b = inverse(lab, true);
+            EXPECT_TRUE(a.inGamut && a.deltaE < 1e-9) << "target " << t << ": " << a.deltaE;
+            EXPECT_EQ(Values(a.rgb), Values(b.rgb)) << "target " << t;
         }
+        std::vector<Color3> targets{Color3{{-5, 0, 0}}, Color3{{l(random), ab(random), ab(random)}}};
+        for (int face = 0; face < 6; ++face) {
+            Color3 rgb{{along(random), along(random), along(random)}};
+            rgb.c[face / 2] = face % 2 ? 255.0 : 0.0;
+            grid.Interpolate(rgb, how, &lab);
+            const double by = push(random) / DeltaE76(lab, centre);
+            for (int n = 0; n < 3; ++n)
+                lab.c[n] += (lab.c[n] - centre.c[n]) * by;
+            targets.push_back(lab);
+        }
+        int outside = 0;
+        for (const Color3& wanted : targets) {
+            const InverseResult result = inverse(wanted);
+            EXPECT_NEAR(inverse(wanted, true).deltaE, result.deltaE, 1e-6);
+            outside += !result.inGamut;
+            // No grid point is nearer.
+            for (int p = 0, n = grid.N(); p < n * n * n; ++p)
+                EXPECT_LE(result.deltaE, DeltaE76(wanted, grid.Lab(p / (n * n), p / n % n, p % n)) + 1e-9);
+        }
+        EXPECT_GE(outside, 6);
+    }
 }
 
 // Folded: L rises with R up to R = 50 and falls beyond; a and b follow G and B. Every L below the
@@ -822,34 +749,28 @@ TEST(ChartProfile, HeaderAndTagsAsOurReaderAndLittleCmsSeeThem)
 {
     const std::vector<double> axes[3] = {{0, 50, 100}, {0, 50, 100}, {0, 50, 100}};
     const MeasuredGrid grid = ProfileGrid(axes);
-    for (ProfileClass profileClass : {ProfileClass::Input, ProfileClass::Display}) {
-        const bool display = profileClass == ProfileClass::Display;
-        SCOPED_TRACE(display ? "display" : "input");
-        // Made on 2015-03-05 at 14:07:09 UTC.
-        const Bytes bytes = MakeProfile(
-            grid, {.profileClass = profileClass, .description = {}, .copyright = {}, .created = 1425564429});
-        Bytes want = {2, 0x40, 0, 0, 0, 0, 0, 0, 'R', 'G', 'B', ' ', 'L', 'a', 'b', ' ',
-                      0x07, 0xDF, 0, 3, 0, 5, 0, 14, 0, 7, 0, 9, 'a', 'c', 's', 'p',
-                      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                      0, 0, 0xF6, 0xD6, 0, 1, 0, 0, 0, 0, 0xD3, 0x2D, 'O', 'R', 'L', 'K',
-                      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-        std::copy_n(display ? "mntr" : "scnr", 4, want.begin() + 4);  // the class
-        EXPECT_EQ(Bytes(bytes.begin() + 8, bytes.begin() + 100), want);
+    // Made on 2015-03-05 at 14:07:09 UTC.
+    const Bytes bytes = MakeProfile(grid, {.description = {}, .copyright = {}, .created = 1425564429});
+    const Bytes want = {2, 0x40, 0, 0, 's', 'c', 'n', 'r', 'R', 'G', 'B', ' ', 'L', 'a', 'b', ' ',
+                        0x07, 0xDF, 0, 3, 0, 5, 0, 14, 0, 7, 0, 9, 'a', 'c', 's', 'p',
+                        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                        0, 0, 0xF6, 0xD6, 0, 1, 0, 0, 0, 0, 0xD3, 0x2D, 'O', 'R', 'L', 'K',
+                        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(Bytes(bytes.begin() + 8, bytes.begin() + 100), want);
 
-        const cmsHPROFILE engine = cmsOpenProfileFromMem(bytes.data(), cmsUInt32Number(bytes.size()));
-        ASSERT_NE(engine, nullptr);
-        for (const auto& [sig, point] : {std::pair{cmsSigMediaWhitePointTag, 2}, {cmsSigMediaBlackPointTag, 0}}) {
-            const auto* xyz = static_cast<const cmsCIEXYZ*>(cmsReadTag(engine, sig));
-            const Color3& lab = grid.Lab(point, point, point);
-            const cmsCIELab measured{lab.c[0], lab.c[1], lab.c[2]};
-            cmsCIEXYZ want;
-            cmsLab2XYZ(cmsD50_XYZ(), &want, &measured);
-            ASSERT_NE(xyz, nullptr);
-            for (double difference : {xyz->X - want.X, xyz->Y - want.Y, xyz->Z - want.Z})
-                EXPECT_NEAR(0.0, difference, 0.5 / 65536);
-        }
-        cmsCloseProfile(engine);
+    const cmsHPROFILE engine = cmsOpenProfileFromMem(bytes.data(), cmsUInt32Number(bytes.size()));
+    ASSERT_NE(engine, nullptr);
+    for (const auto& [sig, point] : {std::pair{cmsSigMediaWhitePointTag, 2}, {cmsSigMediaBlackPointTag, 0}}) {
+        const auto* xyz = static_cast<const cmsCIEXYZ*>(cmsReadTag(engine, sig));
+        const Color3& lab = grid.Lab(point, point, point);
+        const cmsCIELab measured{lab.c[0], lab.c[1], lab.c[2]};
+        cmsCIEXYZ want;
+        cmsLab2XYZ(cmsD50_XYZ(), &want, &measured);
+        ASSERT_NE(xyz, nullptr);
+        for (double difference : {xyz->X - want.X, xyz->Y - want.Y, xyz->Z - want.Z})
+            EXPECT_NEAR(0.0, difference, 0.5 / 65536);
     }
+    cmsCloseProfile(engine);
 }
 
 // Lab (0, 50, -50) has X and Z above 0 but Y at 0: no white.
