@@ -1,9 +1,10 @@
 // The chart code on hand-made charts whose answers are known by construction: the measured grid
-// (what a build accepts, its points and cells, tetrahedral interpolation of a chart linear in each
-// tetrahedron), derived Lab values, the 5202-patch reduction, the chart check's figures, the
-// inverse of the interpolation (the index against a scan of every cell, folded, flat and
-// incomplete charts, the cell's orientation, the Lab bins) and the chart profile as Little CMS
-// reads it. The programs' texts are pinned end to end (chartlab_*_test, rgb2lab_test).
+// (what a build refuses, its points and cells), where derived Lab values stop, the 5202-patch
+// reduction, the chart check's figures, the inverse of the interpolation (the index against a
+// scan of every cell, folded, flat and incomplete charts, the cell's orientation, the Lab bins)
+// and the chart profile as Little CMS reads it. What the programs print and write, and the
+// interpolated values on the bundled charts, are pinned end to end (chartlab_test, rgb2lab_test);
+// each test names what it leaves to them.
 #include "cellindex.h"
 #include "cellinverse.h"
 #include "chartcheck.h"
@@ -11,7 +12,6 @@
 #include "colorcommon.h"
 #include "derivedlab.h"
 #include "inverse.h"
-#include "patchtables.h"
 #include "preprocess5202.h"
 #include "testutil.h"
 #include "vmath.h"
@@ -33,6 +33,8 @@ const Interpolation k_both[2] = {Interpolation::Trilinear, Interpolation::Tetrah
 
 struct Chart { std::vector<Color3> rgb, lab; };
 
+std::vector<double> Values(const Color3& c) { return {c.c[0], c.c[1], c.c[2]}; }
+
 // Exact in binary: every interpolation between grid points of a chart with this Lab is exact too.
 Color3 Linear(const Color3& c)
 {
@@ -40,14 +42,14 @@ Color3 Linear(const Color3& c)
                    0.25 * c.c[1] - 0.5 * c.c[2]}};
 }
 
-// Every point of `axis`^3 once, B varying fastest or in a shuffled but fixed order, Lab from `lab`.
+// Every point of `axis`^3 once, B varying fastest, Lab from `lab`. (Charts in any order are
+// rgb2lab_test's: the bundled 5202-patch chart is shuffled.)
 template <typename F>
-Chart MakeChart(const std::vector<double>& axis, F lab, bool shuffled = false)
+Chart MakeChart(const std::vector<double>& axis, F lab)
 {
     Chart chart;
     const int n = static_cast<int>(axis.size());
-    for (int s = 0, count = n * n * n; s < count; ++s) {
-        const int p = shuffled ? static_cast<int>((s * 7919LL) % count) : s;
+    for (int p = 0; p < n * n * n; ++p) {
         chart.rgb.push_back(Color3{{axis[p / (n * n)], axis[p / n % n], axis[p % n]}});
         chart.lab.push_back(lab(chart.rgb.back()));
     }
@@ -100,6 +102,10 @@ TEST(MeasuredGrid, AValueOnAnAxisPointBelongsToTheCellBelowIt)
         EXPECT_NEAR(want.c[c], lab.c[c], 1e-12);
 }
 
+// The mean of a point's repeated measurements is their sum times the reciprocal of their count.
+// A target on an axis value lies in the cell below it, one on the first value in the first cell;
+// NaN and anything beyond the axes (-1e-300 too) lie outside. (Interpolation's refusals, and the
+// fractions that tetrahedral interpolation takes, are pinned end to end by chartlab_test.)
 TEST(MeasuredGrid, ExposesItsPointsAndCells)
 {
     Chart chart = MakeChart({0.0, 50.0, 100.0}, [](const Color3& c) { return c; });
@@ -110,35 +116,17 @@ TEST(MeasuredGrid, ExposesItsPointsAndCells)
     const MeasuredGrid grid = MakeGrid(chart);
     EXPECT_EQ(std::tuple(3, 29u, std::vector<double>{0.0, 50.0, 100.0}),
               std::tuple(grid.N(), grid.PatchCount(), grid.Axis(2)));
-    EXPECT_EQ(std::pair(false, true), std::pair(grid.Occupied(1, 1, 1), grid.Occupied(1, 1, 2)));
-    EXPECT_EQ((100.0 + 91.0 + 97.0) * (1.0 / 3), grid.Lab(2, 2, 2).c[0]);
-    EXPECT_EQ((100.0 + 0.0 + 3.0) * (1.0 / 3), grid.Lab(2, 2, 2).c[2]);
-    for (const std::array<int, 3>& corner : {std::array{0, 0, 0}, std::array{1, 1, 1}})
-        EXPECT_FALSE(grid.CellMeasured(corner.data()));
-
-    const struct { Color3 rgb; GridLookup want; int index[3]; double fractions[3]; } cases[] = {
-        {{{0, 50, 100}}, GridLookup::UnmeasuredCorner, {0, 0, 1}, {0, 1, 1}},  // on an axis value: the cell below
-        {{{100, 0, 0}}, GridLookup::UnmeasuredCorner, {1, 0, 0}, {1, 0, 0}},
-        {{{-0.0, 0, 0}}, GridLookup::UnmeasuredCorner, {0, 0, 0}, {0, 0, 0}},
-        {{{25, 75, 10}}, GridLookup::UnmeasuredCorner, {0, 1, 0}, {0.5, 0.5, 0.2}},
-        {{{0, 100.0001, 0}}, GridLookup::OutsideGrid, {}, {}},
-        {{{-1e-300, 0, 0}}, GridLookup::OutsideGrid, {}, {}},
-        {{{0, 0, std::nan("")}}, GridLookup::OutsideGrid, {}, {}},
+    EXPECT_EQ(Values(grid.Lab(2, 2, 2)), (std::vector<double>{(100.0 + 91 + 97) * (1.0 / 3), 100.0 * (1.0 / 3),
+                                                              (100.0 + 0 + 3) * (1.0 / 3)}));
+    const struct { Color3 rgb; bool inside; std::array<int, 3> index; } cases[] = {
+        {{{0, 50, 100}}, true, {0, 0, 1}}, {{{100, 0, 0}}, true, {1, 0, 0}}, {{{-0.0, 0, 0}}, true, {0, 0, 0}},
+        {{{25, 75, 10}}, true, {0, 1, 0}}, {{{0, 100.0001, 0}}, false, {}}, {{{-1e-300, 0, 0}}, false, {}},
+        {{{0, 0, std::nan("")}}, false, {}},
     };
     for (const auto& c : cases) {
         GridCell cell;
-        const GridLookup located = grid.Locate(c.rgb, &cell);
-        EXPECT_EQ(c.want == GridLookup::OutsideGrid ? GridLookup::OutsideGrid : GridLookup::Ok, located);
-        double fractions[3] = {};
-        if (located == GridLookup::Ok)
-            grid.Fractions(cell, fractions);
-        EXPECT_EQ((std::vector<int>(c.index, c.index + 3)), (std::vector<int>(cell.index, cell.index + 3)));
-        EXPECT_EQ((std::vector<double>(c.fractions, c.fractions + 3)), (std::vector<double>(fractions, fractions + 3)));
-        for (Interpolation how : k_both) {
-            Color3 lab{{7, 7, 7}};
-            EXPECT_EQ(c.want, grid.Interpolate(c.rgb, how, &lab));
-            EXPECT_EQ(7.0, lab.c[0]);
-        }
+        EXPECT_EQ(c.inside, grid.Locate(c.rgb, &cell) == GridLookup::Ok);
+        EXPECT_EQ(c.index, (std::array{cell.index[0], cell.index[1], cell.index[2]})) << c.rgb.c[0];
     }
 }
 
@@ -169,18 +157,14 @@ TEST(DerivedLab, StopsAtWhatItCannotInterpolate)
     EXPECT_TRUE(compute(Chart{}, {}, &derived) && !compute(Chart{}, {Color3{}}, &derived));
 }
 
-std::vector<double> Values(const Color3& c) { return {c.c[0], c.c[1], c.c[2]}; }
-
-// Lists of any length but 5202 are left alone, silently. (The reduction of a 5202-patch chart is
+// Lists of any length but 5202 are left alone. (The reduction of a 5202-patch chart is
 // pinned by rgb2lab_test against the independent model's out and samples, and by the gray check
 // below.)
 TEST(Preprocess5202, LeavesOtherListsAlone)
 {
     for (auto [rgbSize, labSize] : {std::pair(0, 0), {4913, 4913}, {5201, 5201}, {5203, 5203}, {5202, 5201}}) {
         Chart other{std::vector<Color3>(rgbSize, Color3{{1, 1, 1}}), std::vector<Color3>(labSize)};
-        testutil::CaptureStdout quiet;
         Preprocess5202Target(other.rgb, other.lab);
-        EXPECT_EQ("", quiet.Text());
         EXPECT_EQ(std::pair(rgbSize, labSize), std::pair(int(other.rgb.size()), int(other.lab.size())));
     }
 }
@@ -197,7 +181,8 @@ ChartCheck Check(const Chart& chart, std::size_t worst = 10)
 // Count, mean, p95 and max.
 auto Figures(const DifferenceSummary& s) { return std::tuple(s.count, s.mean, s.p95, s.max); }
 
-// The values 1, 2, ..., count, given in reverse: p95 is the value at rank ceil(0.95 count).
+// The values 1, 2, ..., count, given in reverse: p95 is the value at rank ceil(0.95 count). (An
+// empty set, count 0, is chartlab_test's: the JSON report of a chart without repeats.)
 TEST(ChartCheck, SummaryTakesTheValueAtRankCeilOf95PercentOfTheCount)
 {
     for (const auto& [count, rank] : {std::pair{1, 1}, {19, 19}, {20, 19}, {21, 20}, {40, 38}, {41, 39}, {101, 96}}) {
@@ -206,7 +191,6 @@ TEST(ChartCheck, SummaryTakesTheValueAtRankCeilOf95PercentOfTheCount)
         EXPECT_EQ(Figures(Summarise(values)),
                   std::tuple(std::size_t(count), (count + 1) / 2.0, double(rank), double(count)));
     }
-    EXPECT_EQ(0u, Summarise({}).count);
 }
 
 // N = 6: the coarse grid keeps levels 0, 2, 4 and the last, 5, and predicts every left-out point
@@ -336,23 +320,21 @@ struct Inverse {
 
 // On a display with more than 33 values per axis (its cells indexed in blocks, their models made
 // on demand), the index and the scan agree. In gamut, the Lab of random RGB (every third
-// component on an axis value) comes back to 1e-9 as the very same RGB. Out of gamut, values
-// pushed out from a random point of each face, away from the Lab of the grid's centre, one below
-// black (nearest in the first cell) and one far away: the same distance, and no grid point
-// nearer. (The nearest colour's known answers are the folded chart's below and the box gamut's in
-// chartlab_test; a noisy chart on uneven axes comes back to its Lab there too.)
+// component on an axis value) comes back to 1e-9 as the very same RGB. Out of gamut, one value
+// below black (nearest in the first cell) and random ones around the gamut: the same distance.
+// (The nearest colour is checked against a fine lattice and by the folded chart's known answers
+// below, and by the box gamut's in chartlab_test; a noisy chart on uneven axes comes back to
+// its Lab there too.)
 TEST(GridInverse, TheIndexAndTheScanGiveTheSameAnswers)
 {
     std::mt19937_64 random(5);
-    std::uniform_real_distribution<double> along(0.0, 255.0), push(0.5, 15.0), l(-20.0, 120.0), ab(-140.0, 140.0);
+    std::uniform_real_distribution<double> along(0.0, 255.0), l(-20.0, 120.0), ab(-140.0, 140.0);
     const MeasuredGrid grid = MakeGrid(MakeChart(Axis(35, 7.5), Display));
     for (Interpolation how : k_both) {
         SCOPED_TRACE(int(how));
         const Inverse inverse(grid, how);
-        Color3 centre, lab;
-        grid.Interpolate(Color3{{127.5, 127.5, 127.5}}, how, &centre);
         for (int t = 0; t < 100; ++t) {
-            Color3 rgb;
+            Color3 rgb, lab;
             for (int a = 0; a < 3; ++a)
                 rgb.c[a] = random() % 3 ? along(random) : grid.Axis(a)[random() % grid.Axis(a).size()];
             ASSERT_EQ(GridLookup::Ok, grid.Interpolate(rgb, how, &lab));
@@ -360,24 +342,12 @@ TEST(GridInverse, TheIndexAndTheScanGiveTheSameAnswers)
             EXPECT_TRUE(a.inGamut && a.deltaE < 1e-9) << "target " << t << ": " << a.deltaE;
             EXPECT_EQ(Values(a.rgb), Values(b.rgb)) << "target " << t;
         }
-        std::vector<Color3> targets{Color3{{-5, 0, 0}}, Color3{{l(random), ab(random), ab(random)}}};
-        for (int face = 0; face < 6; ++face) {
-            Color3 rgb{{along(random), along(random), along(random)}};
-            rgb.c[face / 2] = face % 2 ? 255.0 : 0.0;
-            grid.Interpolate(rgb, how, &lab);
-            const double by = push(random) / DeltaE76(lab, centre);
-            for (int n = 0; n < 3; ++n)
-                lab.c[n] += (lab.c[n] - centre.c[n]) * by;
-            targets.push_back(lab);
-        }
         int outside = 0;
-        for (const Color3& wanted : targets) {
+        for (int t = 0; t < 12; ++t) {
+            const Color3 wanted = t ? Color3{{l(random), ab(random), ab(random)}} : Color3{{-5, 0, 0}};
             const InverseResult result = inverse(wanted);
-            EXPECT_NEAR(inverse(wanted, true).deltaE, result.deltaE, 1e-6);
+            EXPECT_NEAR(inverse(wanted, true).deltaE, result.deltaE, 1e-6) << "target " << t;
             outside += !result.inGamut;
-            // No grid point is nearer.
-            for (int p = 0, n = grid.N(); p < n * n * n; ++p)
-                EXPECT_LE(result.deltaE, DeltaE76(wanted, grid.Lab(p / (n * n), p / n % n, p % n)) + 1e-9);
         }
         EXPECT_GE(outside, 6);
     }
@@ -403,7 +373,6 @@ TEST(GridInverse, FoldedAndFlatChartsGiveTheFirstCellInGridOrder)
         {&folded, {{103.0, 54.0, -50.0}}, {{50.0, 100.0, 0.0}}, 5.0, 1e-6},  // beyond a corner of the ridge
         {&flat, {{50.0, 0.0, 0.0}}, {{0.0, 0.0, 25.0}}, 0.0, 25.0},
         {&flat, {{50.0, 35.0, 67.0}}, {{35.0, 74.0, 25.0}}, 0.0, 25.0},
-        {&flat, {{50.0, 50.0, 40.0}}, {{50.0, 50.0, 25.0}}, 0.0, 25.0},
         {&flat, {{50.0, 100.0, 80.0}}, {{100.0, 100.0, 25.0}}, 0.0, 25.0},
     };
     for (Interpolation how : k_both)
@@ -459,8 +428,10 @@ TEST(GridInverse, NearestColourIsNoFartherThanAFineLatticeOnTheFaces)
 // Grid point (0, 0, 0) unmeasured and (3, 3, 3) NaN: the cells at both ends are unusable. The Lab
 // of RGB (10, 5, 5), on the lowest face of cell (1, 0, 0), comes back; those of (0, 0, 0) and
 // (30, 30, 30) get the nearest point of a usable cell; so does a value so far away that every
-// distance overflows.
-TEST(GridInverse, IncompleteChartsAnswerInsideTheirUsableCells)
+// distance overflows. A value with a component that is not finite is refused, the result left
+// as it was; so is every value before a build, and after one that finds no usable cell (a single
+// cell with an infinite corner, or no grid at all).
+TEST(GridInverse, IncompleteChartsAnswerInsideTheirUsableCellsOrNotAtAll)
 {
     Chart chart = MakeChart(Axis(4, 10.0), [](const Color3& c) {
         return Color3{{c.c[0] + 0.5 * c.c[1], c.c[1] - 0.25 * c.c[2], c.c[2] + 0.1 * c.c[0]}};
@@ -482,20 +453,14 @@ TEST(GridInverse, IncompleteChartsAnswerInsideTheirUsableCells)
             EXPECT_TRUE(std::isfinite(result.deltaE));
             EXPECT_NEAR(lab.c[0] == 12.5 ? 10.0 : result.rgb.c[0], result.rgb.c[0], 1e-12);
         }
-}
-
-TEST(GridInverse, RefusesWhatItCannotInvert)
-{
     GridInverse inverse;
     InverseResult result;
     result.deltaE = 42.0;
     EXPECT_FALSE(inverse.Invert(Color3{{50, 0, 0}}, &result));
-    const MeasuredGrid grid = MakeGrid(MakeChart({0.0, 0.5, 1.0}, Display));
     ASSERT_TRUE(inverse.Build(grid, Interpolation::Tetrahedral));
     for (const Color3& bad : {Color3{{std::nan(""), 0, 0}}, Color3{{0, INFINITY, 0}}, Color3{{0, 0, -INFINITY}}})
         EXPECT_FALSE(inverse.Invert(bad, &result));
     EXPECT_EQ(42.0, result.deltaE);
-    // A single cell with an infinite corner, and no grid at all, have no usable cell.
     Chart single = MakeChart({0.0, 1.0}, Display);
     single.lab[3].c[0] = INFINITY;
     const MeasuredGrid singleGrid = MakeGrid(single);
@@ -512,12 +477,10 @@ void CellCorners(F lab, Color3 corners[8])
         corners[d] = lab(std::array{double(d >> 2), double((d >> 1) & 1), double(d & 1)}.data());
 }
 
-Color3 Sheared(const double f[3]) { return Color3{{f[0] + 0.3 * f[1], f[1] - 0.2 * f[2], f[2] + 0.1 * f[0]}}; }
-
 TEST(CellInverse, OrientationTellsOneSignedCellsFromFolds)
 {
     const struct { const char* name; Color3 (*lab)(const double f[3]); int sign; } cases[] = {
-        {"sheared", Sheared, 1},
+        {"sheared", [](const double f[3]) { return Color3{{f[0] + 0.3 * f[1], f[1] - 0.2 * f[2], f[2]}}; }, 1},
         {"mirrored", [](const double f[3]) { return Color3{{-f[0], f[1] + 0.2 * f[0] * f[2], f[2]}}; }, -1},
         {"folded", [](const double f[3]) { return Color3{{f[0] * (1.0 - 2.0 * f[1]), f[1], f[2]}}; }, 0},
         {"flat", [](const double f[3]) { return Color3{{f[0] + f[1], f[2], 0.0}}; }, 0},
@@ -595,28 +558,24 @@ TEST(CellBins, FindEveryBlockHoldingAPointWithinTheirMemoryCap)
 // grid points, against Lab values the test derives with the engine's own colour
 // maths (and the library's black and white transform for the perceptual table); a display
 // profile's Lab-to-device tables; the header, and the white and black points. What
-// a profile cannot be made from is pinned end to end (chartlab_profile_test), but for a white
+// a profile cannot be made from is pinned end to end (chartlab_test), but for a white
 // whose Y alone is 0.
 
 using Bytes = std::vector<unsigned char>;
 
-// The bundled 17-level chart as measured, or a noise-free one through sRGB on the given axes
-// (0..100), its Lab changed by `veil`.
-MeasuredGrid ProfileGrid(const std::vector<double>* axes = nullptr,
+// A noise-free display through sRGB on the given axes (0..100), its Lab changed by `veil`. (The
+// bundled, measured chart is chartlab_test's.)
+MeasuredGrid ProfileGrid(const std::vector<double> axes[3],
                          Color3 (*veil)(const Color3&) = [](const Color3& lab) { return lab; })
 {
-    std::vector<Color3> rgb, lab;
-    if (!axes) {
-        EXPECT_EQ(ReadTripletFileString(TEST_DATA_DIR "/chart17-srgb.ti3", &rgb, "RGB_R", "RGB_G", "RGB_B"), 1);
-        EXPECT_EQ(ReadTripletFileString(TEST_DATA_DIR "/chart17-srgb.ti3", &lab, "LAB_L", "LAB_A", "LAB_B"), 1);
-    }
-    for (double r : axes ? axes[0] : std::vector<double>())
+    Chart chart;
+    for (double r : axes[0])
         for (double g : axes[1])
             for (double b : axes[2]) {
-                rgb.push_back(Color3{{r, g, b}});
-                lab.push_back(veil(Display(Color3{{r * 255 / 100, g * 255 / 100, b * 255 / 100}})));
+                chart.rgb.push_back(Color3{{r, g, b}});
+                chart.lab.push_back(veil(Display(Color3{{r * 255 / 100, g * 255 / 100, b * 255 / 100}})));
             }
-    return MakeGrid(Chart{rgb, lab});
+    return MakeGrid(chart);
 }
 
 Bytes MakeProfile(const MeasuredGrid& grid, const ChartProfileSettings& settings)
@@ -686,7 +645,6 @@ TEST(ChartProfile, LittleCmsReproducesTheGridThroughEveryIntent)
         return Color3{{4 + 0.96 * lab.c[0], 1 + lab.c[1], lab.c[2] - 1}};
     });
     const int n = grid.N(), top = n - 1;
-    const double scale = std::max({grid.Axis(0).back(), grid.Axis(1).back(), grid.Axis(2).back()});
     const Bytes profile = MakeProfile(grid, ChartProfileSettings());
     const Transform relative = Engine(profile, INTENT_RELATIVE_COLORIMETRIC),
                     perceptual = Engine(profile, INTENT_PERCEPTUAL);
@@ -696,7 +654,7 @@ TEST(ChartProfile, LittleCmsReproducesTheGridThroughEveryIntent)
     int encodable = 0;
     for (int p = 0; p < n * n * n; ++p) {
         const int i = p / (n * n), j = p / n % n, k = p % n;
-        const double r = grid.Axis(0)[i] / scale, g = grid.Axis(1)[j] / scale, b = grid.Axis(2)[k] / scale;
+        const double r = grid.Axis(0)[i] / 100, g = grid.Axis(1)[j] / 100, b = grid.Axis(2)[k] / 100;
         const cmsCIELab want = EngineRelativeLab(grid.Lab(i, j, k), grid.Lab(top, top, top));
         if (!Encodable(want))
             continue;
@@ -716,7 +674,8 @@ TEST(ChartProfile, LittleCmsReproducesTheGridThroughEveryIntent)
 // neutral axis to device grays (the chart's grays are neutral against its white).
 TEST(ChartProfile, DisplayProfileRoundTripsThroughLittleCms)
 {
-    const MeasuredGrid grid = ProfileGrid();
+    const std::vector<double> axes[3] = {Axis(17, 6.25), Axis(17, 6.25), Axis(17, 6.25)};
+    const MeasuredGrid grid = ProfileGrid(axes);
     const Bytes bytes = MakeProfile(grid, {.profileClass = ProfileClass::Display, .description = {}, .copyright = {}});
     const Transform toLab = Engine(bytes, INTENT_RELATIVE_COLORIMETRIC);
     const Transform toDevice[2] = {Engine(bytes, INTENT_PERCEPTUAL, false),
@@ -776,9 +735,9 @@ TEST(ChartProfile, HeaderAndTagsAsOurReaderAndLittleCmsSeeThem)
 // Lab (0, 50, -50) has X and Z above 0 but Y at 0: no white.
 TEST(ChartProfile, RefusesAWhiteWhoseYIsZero)
 {
-    const std::vector<double> axes[3] = {{0, 100}, {0, 100}, {0, 100}};
-    const MeasuredGrid grid =
-        ProfileGrid(axes, [](const Color3& lab) { return lab.c[0] > 99 ? Color3{{0, 50, -50}} : lab; });
+    const MeasuredGrid grid = MakeGrid(MakeChart({0.0, 100.0}, [](const Color3& c) {
+        return c.c[0] + c.c[1] + c.c[2] == 300 ? Color3{{0, 50, -50}} : Display(c);
+    }));
     std::unique_ptr<ICC_CPP_Profile> profile;
     EXPECT_EQ(BuildChartProfile(grid, ChartProfileSettings(), &profile), ChartProfileBuild::BadWhite);
     EXPECT_EQ(profile, nullptr);
