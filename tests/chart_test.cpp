@@ -255,7 +255,10 @@ TEST(ChartCheck, GraysOfA5202PatchChartArePredictedFromTheGridPatches)
     EXPECT_NEAR(chart.lab[moved].c[0] - 0.6, c.worst[0].predicted.c[0], 1e-9);
     EXPECT_NEAR(0.6, c.worst[0].de76, 1e-6);
 
-    // One gray patch fewer at a level of its own: the reduction refuses it, and so does the check.
+    // 306 gray patches at 290 levels (an extra gray moved off a grid level), then 305 at 289 (the
+    // gray at 100 * 7 / 288 made a colour): the reduction refuses both, and so does the check.
+    chart.rgb[4913 + 18] = Color3{{1.0, 1.0, 1.0}};
+    EXPECT_FALSE(Check(chart).hasGrays);
     chart.rgb[moved] = Color3{{1.0, 2.0, 3.0}};
     const ChartCheck refused = Check(chart);
     EXPECT_EQ(std::tuple(false, 0u), std::tuple(refused.hasGrays, refused.graysBeyond));
