@@ -1,5 +1,5 @@
 // End-to-end runs of chartlab: each command's exit status and texts byte for byte.
-// convert: plain output against rgb2lab's committed out files, tetrahedral and invert against
+// convert: plain output against rgb2lab's committed out file, tetrahedral and invert against
 // known answers, their CGATS tables golden files that Little CMS reads too, invert's RGB
 // converted back. profile: the profile as Little CMS reads it. check: a hand-made chart whose
 // answers are known by construction (Lab linear in RGB, so every interpolation is exact; one
