@@ -317,14 +317,16 @@ TEST_F(ChartlabRun, InvertWritesTheRgbAndItsDistance)
     EXPECT_NEAR(255.0, LittleCmsField(table, "corner", "RGB_B"), 1e-12);
 }
 
-// The 2 x 2 x 2 grid on `low` and `high`, black (0, 0, 0) to white (100, 0, 0); patch p has
-// R high when bit 2 is set, G bit 1, B bit 0. Then column `column` of patch `patch` (by
-// default black's L*) is set to `value`.
+// The 2 x 2 x 2 grid on `low` and `high`, but for R's axis, which ends at half of `high`, and
+// B's, at twice `high` (so that the messages show which axis a value comes from), black (0, 0, 0)
+// to white (100, 0, 0); patch p has R high when bit 2 is set, G bit 1, B bit 0. Then column
+// `column` of patch `patch` (by default black's L*) is set to `value`.
 std::vector<std::vector<double>> Cube(double low, double high = 100, int patch = 0, int column = 3, double value = 0)
 {
     std::vector<std::vector<double>> rows;
     for (int p = 0; p < 8; ++p)
-        rows.push_back({p & 4 ? high : low, p & 2 ? high : low, p & 1 ? high : low, p == 7 ? 100.0 : 10.0 * p, 0, 0});
+        rows.push_back({p & 4 ? high / 2 : low, p & 2 ? high : low, p & 1 ? 2 * high : low, p == 7 ? 100.0 : 10.0 * p,
+                        0, 0});
     rows[patch][column] = value;
     return rows;
 }
@@ -367,10 +369,10 @@ TEST_F(ChartlabRun, ProfileSaysWhyItRefusesACommandLineOrAChart)
         {{"negative.ti3"}, 2, "", cube + "negative" + negative},
         {{"infinite.ti3"}, 2, "", cube + "infinite" + negative},
         {{"missing.ti3"}, 2, "", cube + "missing.ti3' has no usable Lab value at the grid point 0 100 0: " + point},
-        {{"nan.ti3"}, 2, "", cube + "nan.ti3' has no usable Lab value at the grid point 100 0 100: " + point},
-        {{"far.ti3"}, 2, "", cube + "far.ti3' has no usable Lab value at the grid point 100 100 0: " + point},
+        {{"nan.ti3"}, 2, "", cube + "nan.ti3' has no usable Lab value at the grid point 50 0 200: " + point},
+        {{"far.ti3"}, 2, "", cube + "far.ti3' has no usable Lab value at the grid point 50 100 0: " + point},
         {{"dark.ti3"}, 2, "",
-         cube + "dark.ti3' has no usable white: the patch at 100 100 100 (the grid's highest corner) has Lab 0 0 0\n"},
+         cube + "dark.ti3' has no usable white: the patch at 50 100 200 (the grid's highest corner) has Lab 0 0 0\n"},
         {{"edge.ti3", "-o", "none/p.icc"}, 2, "", k_grid2 + pre + "cannot write 'none/p.icc'\n"},
         {{"absent.ti3"}, 2, "", pre + "cannot open 'absent.ti3': No such file or directory\n"},
         {{"edge.ti3", "-o", "edge.icc", "--clut", "2"}, 0, "", k_grid2},
