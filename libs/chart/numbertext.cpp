@@ -1,6 +1,7 @@
 #include "numbertext.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -94,6 +95,49 @@ struct DigitPairs {
 };
 constexpr DigitPairs k_digitPairs;
 
+// Below 2^40 the rounded product |value| * 10^6 lies within 2^-14 of the exact one; when its
+// fraction is farther than 2^-11 from one half, the exact product rounds the same way, and
+// `millionths` is the rounded product. Near a tie, and for larger values and NaN, false.
+constexpr double k_maxQuickMillionths = 1099511627776.0;  // 2^40
+constexpr double k_tieMargin = 1.0 / 2048;
+
+bool QuickMillionths(double value, std::uint64_t* millionths)
+{
+    const double scaled = std::fabs(value) * 1e6;
+    if (!(scaled < k_maxQuickMillionths))
+        return false;
+    const auto whole = static_cast<std::uint64_t>(scaled);
+    const double fraction = scaled - static_cast<double>(whole);  // exact
+    if (std::fabs(fraction - 0.5) <= k_tieMargin)
+        return false;
+    *millionths = fraction > 0.5 ? whole + 1 : whole;
+    return true;
+}
+
+// |value| * 10^6 rounded to nearest, ties to even, from the bits of a value below 2^43.
+std::uint64_t ExactMillionths(std::uint64_t bits, int biasedExponent)
+{
+    // |value| = mantissa / 2^shift; below 2^43 the shift is at least 10.
+    std::uint64_t mantissa = bits & ((std::uint64_t(1) << 52) - 1);
+    int shift = k_exponentBias + 51;
+    if (biasedExponent > 0) {
+        mantissa |= std::uint64_t(1) << 52;
+        shift = k_exponentBias + 52 - biasedExponent;
+    }
+    // millionths = mantissa * 10^6 / 2^shift, rounded to nearest, ties to even. The product
+    // is below 2^73, so from a shift of 74 on the quotient is below one half and rounds to 0.
+    std::uint64_t millionths = 0;
+    if (shift < 74) {
+        const Uint128 product = static_cast<Uint128>(mantissa) * 1000000u;
+        millionths = static_cast<std::uint64_t>(product >> shift);
+        const Uint128 rest = product - (static_cast<Uint128>(millionths) << shift);
+        const Uint128 half = static_cast<Uint128>(1) << (shift - 1);
+        if (rest > half || (rest == half && (millionths & 1)))
+            ++millionths;
+    }
+    return millionths;
+}
+
 }  // namespace
 
 double ParseDouble(const char* text, char** end)
@@ -131,24 +175,9 @@ char* FormatFixed6(char* out, double value)
     if (biasedExponent >= k_exponentBias + k_maxFastExponent)
         return std::to_chars(out, out + k_maxFixed6Chars, value, std::chars_format::fixed, 6).ptr;
 
-    // |value| = mantissa / 2^shift; below 2^43 the shift is at least 10.
-    std::uint64_t mantissa = bits & ((std::uint64_t(1) << 52) - 1);
-    int shift = k_exponentBias + 51;
-    if (biasedExponent > 0) {
-        mantissa |= std::uint64_t(1) << 52;
-        shift = k_exponentBias + 52 - biasedExponent;
-    }
-    // millionths = mantissa * 10^6 / 2^shift, rounded to nearest, ties to even. The product
-    // is below 2^73, so from a shift of 74 on the quotient is below one half and rounds to 0.
     std::uint64_t millionths = 0;
-    if (shift < 74) {
-        const Uint128 product = static_cast<Uint128>(mantissa) * 1000000u;
-        millionths = static_cast<std::uint64_t>(product >> shift);
-        const Uint128 rest = product - (static_cast<Uint128>(millionths) << shift);
-        const Uint128 half = static_cast<Uint128>(1) << (shift - 1);
-        if (rest > half || (rest == half && (millionths & 1)))
-            ++millionths;
-    }
+    if (!QuickMillionths(value, &millionths))
+        millionths = ExactMillionths(bits, biasedExponent);
     // printf keeps the sign of every negative value, -0.0 and those rounding to zero too.
     if (bits >> 63)
         *out++ = '-';
