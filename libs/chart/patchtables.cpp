@@ -50,7 +50,7 @@ struct LineInput {
     {
         patches->push_back(patch);
         if (provenance)
-            provenance->lines.push_back(number);
+            provenance->RecordLine(patches->size() - 1, number);
     }
 
     // Whether a byte is waiting in the block, reading the next block when it is empty.
@@ -282,8 +282,6 @@ void ReserveForFile(const LineInput& in, std::vector<Color3>* patches)
     const double lines = static_cast<double>(std::count(in.block, in.block + in.end, '\n'));
     const double estimate = std::min(size * lines / static_cast<double>(in.end) * k_margin, size / k_minPatchBytes);
     patches->reserve(static_cast<std::size_t>(estimate) + 1);
-    if (in.provenance)
-        in.provenance->lines.reserve(patches->capacity());
 }
 
 // The reader on an open stream, from its first line; `provenance` may be null.
@@ -331,6 +329,20 @@ int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const 
         return 0;
     const char* const names[3] = {firstName, secondName, thirdName};
     return ReadTriplets(file.get(), names, patches, nullptr);
+}
+
+std::size_t TripletTable::LineOf(std::size_t index) const
+{
+    const auto after = std::upper_bound(lineRuns.begin(), lineRuns.end(), index,
+                                        [](std::size_t i, const LineRun& run) { return i < run.firstPatch; });
+    const LineRun& run = *(after - 1);
+    return run.line + (index - run.firstPatch);
+}
+
+void TripletTable::RecordLine(std::size_t index, std::size_t line)
+{
+    if (lineRuns.empty() || lineRuns.back().line + (index - lineRuns.back().firstPatch) != line)
+        lineRuns.push_back({index, line});
 }
 
 int ReadTripletStream(FILE* stream, TripletTable* table, const char* firstName, const char* secondName,
