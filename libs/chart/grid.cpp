@@ -278,14 +278,15 @@ Color3 MeasuredGrid::Trilinear(const GridCell& cell, const Color3 c[8]) const
 // corner, edge or face exactly; ties pick either neighbouring tetrahedron, which agree there.
 Color3 TetrahedralBlend(const Color3 corners[8], const double f[3])
 {
-    // order[0] is the axis with the largest fraction, order[2] the one with the smallest.
-    int order[3] = {0, 1, 2};
-    if (f[order[0]] < f[order[1]])
-        std::swap(order[0], order[1]);
-    if (f[order[1]] < f[order[2]])
-        std::swap(order[1], order[2]);
-    if (f[order[0]] < f[order[1]])
-        std::swap(order[0], order[1]);
+    // order[0] is the axis with the largest fraction, order[2] the one with the smallest: the
+    // three compare-and-swap steps of a sort that keeps equal fractions in R, G, B order,
+    // written as selections so that no branch depends on where the target lies.
+    const bool swap1 = f[0] < f[1];
+    const int upper = swap1 ? 1 : 0, lower = swap1 ? 0 : 1;
+    const bool swap2 = f[lower] < f[2];
+    const int middle = swap2 ? 2 : lower, smallest = swap2 ? lower : 2;
+    const bool swap3 = f[upper] < f[middle];
+    const int order[3] = {swap3 ? middle : upper, swap3 ? upper : middle, smallest};
 
     // The corner one step along an axis: R is the high bit of a corner number, B the low one.
     const int first = 4 >> order[0], second = first | (4 >> order[1]);
