@@ -95,22 +95,26 @@ struct DigitPairs {
 };
 constexpr DigitPairs k_digitPairs;
 
-// Below 2^40 the rounded product |value| * 10^6 lies within 2^-14 of the exact one; when its
-// fraction is farther than 2^-11 from one half, the exact product rounds the same way, and
-// `millionths` is the rounded product. Near a tie, and for larger values and NaN, false.
-constexpr double k_maxQuickMillionths = 1099511627776.0;  // 2^40
+// Below 2^32 the integer part and the decimals are taken apart, both exactly; the decimals
+// times 10^6, below 10^6, then lie within 2^-33 of the exact product. When its fraction is
+// farther than 2^-11 from one half, the exact product rounds the same way, and `decimals` is
+// the rounded product (10^6 when the decimals carry into the integer part). Near a tie, and
+// for larger values and NaN, false.
+constexpr double k_maxQuickValue = 4294967296.0;  // 2^32
 constexpr double k_tieMargin = 1.0 / 2048;
 
-bool QuickMillionths(double value, std::uint64_t* millionths)
+bool QuickDecimals(double magnitude, std::uint64_t* integer, std::uint32_t* decimals)
 {
-    const double scaled = std::fabs(value) * 1e6;
-    if (!(scaled < k_maxQuickMillionths))
+    if (!(magnitude < k_maxQuickValue))
         return false;
-    const auto whole = static_cast<std::uint64_t>(scaled);
-    const double fraction = scaled - static_cast<double>(whole);  // exact
-    if (std::fabs(fraction - 0.5) <= k_tieMargin)
+    const auto whole = static_cast<std::uint32_t>(magnitude);
+    const double scaled = (magnitude - static_cast<double>(whole)) * 1e6;
+    const auto millionths = static_cast<std::uint32_t>(scaled);
+    const double rest = scaled - static_cast<double>(millionths);  // exact
+    if (std::fabs(rest - 0.5) <= k_tieMargin)
         return false;
-    *millionths = fraction > 0.5 ? whole + 1 : whole;
+    *integer = whole;
+    *decimals = rest > 0.5 ? millionths + 1 : millionths;
     return true;
 }
 
@@ -175,18 +179,33 @@ char* FormatFixed6(char* out, double value)
     if (biasedExponent >= k_exponentBias + k_maxFastExponent)
         return std::to_chars(out, out + k_maxFixed6Chars, value, std::chars_format::fixed, 6).ptr;
 
-    std::uint64_t millionths = 0;
-    if (!QuickMillionths(value, &millionths))
-        millionths = ExactMillionths(bits, biasedExponent);
+    std::uint64_t integer = 0;
+    std::uint32_t decimals = 0;
+    if (!QuickDecimals(std::fabs(value), &integer, &decimals)) {
+        const std::uint64_t millionths = ExactMillionths(bits, biasedExponent);
+        integer = millionths / 1000000;
+        decimals = static_cast<std::uint32_t>(millionths % 1000000);
+    }
+    if (decimals == 1000000) {
+        ++integer;
+        decimals = 0;
+    }
     // printf keeps the sign of every negative value, -0.0 and those rounding to zero too.
     if (bits >> 63)
         *out++ = '-';
-    out = std::to_chars(out, out + k_maxFixed6Chars, millionths / 1000000).ptr;
+    // Integer parts below 100, the usual ones, from the digit pairs.
+    if (integer < 10) {
+        *out++ = static_cast<char>('0' + integer);
+    } else if (integer < 100) {
+        std::memcpy(out, k_digitPairs[static_cast<unsigned>(integer)], 2);
+        out += 2;
+    } else {
+        out = std::to_chars(out, out + k_maxFixed6Chars, integer).ptr;
+    }
     *out++ = '.';
     // The six decimals as three pairs of digits.
-    const auto fraction = static_cast<unsigned>(millionths % 1000000);
-    std::memcpy(out, k_digitPairs[fraction / 10000], 2);
-    std::memcpy(out + 2, k_digitPairs[fraction / 100 % 100], 2);
-    std::memcpy(out + 4, k_digitPairs[fraction % 100], 2);
+    std::memcpy(out, k_digitPairs[decimals / 10000], 2);
+    std::memcpy(out + 2, k_digitPairs[decimals / 100 % 100], 2);
+    std::memcpy(out + 4, k_digitPairs[decimals % 100], 2);
     return out + 6;
 }
