@@ -86,7 +86,7 @@ static Values Read(const testutil::TempDir& dir, const std::string& text, int wa
     EXPECT_EQ(wantResult, ReadTripletFileString(dir.file("t"), &patches, a, b, c));
     std::unique_ptr<FILE, int (*)(FILE*)> stream(fmemopen(const_cast<char*>(text.data()), text.size(), "r"),
                                                  std::fclose);
-    TripletTable table{{Color3{}}, {99}, {"old"}};
+    TripletTable table{{Color3{}}, {{0, 99}}, {"old"}};
     EXPECT_EQ(wantResult, ReadTripletStream(stream.get(), &table, a, b, c));
     Values values[2];
     for (int i = 0; i < 2; ++i)
@@ -96,8 +96,8 @@ static Values Read(const testutil::TempDir& dir, const std::string& text, int wa
     const long lines = std::count(text.begin(), text.end(), '\n') + !text.ends_with('\n');
     const std::size_t ids = text.find("BEGIN_DATA") == std::string::npos ? 0 : patches.size();
     EXPECT_EQ(std::tuple(values[0], patches.size(), ids, true),
-              std::tuple(values[1], table.lines.size(), table.sampleIds.size(),
-                         patches.empty() || long(table.lines.back()) <= lines));
+              std::tuple(values[1], table.patches.size(), table.sampleIds.size(),
+                         patches.empty() || long(table.LineOf(patches.size() - 1)) <= lines));
     return values[0];
 }
 
@@ -168,6 +168,19 @@ TEST(PatchTableRead, SearchesTheFirst64MiBForTheData)
             EXPECT_EQ(found ? Values(1, {2, 3, 4}) : Values(), Read(dir, text + data, found));
         }
     }
+}
+
+// The pieces of a line longer than a piece share its number; the lines after it count on.
+TEST(PatchTableRead, NumbersEachPatchWithTheLineItStartsOn)
+{
+    std::string text = "1 1 1" + std::string(k_maxPieceChars - 5, ' ') + "2 2 2\n3 3 3\n4 4 4\n";
+    std::unique_ptr<FILE, int (*)(FILE*)> stream(fmemopen(text.data(), text.size(), "r"), std::fclose);
+    TripletTable table;
+    ASSERT_EQ(1, ReadTripletStream(stream.get(), &table, "RGB_R", "RGB_G", "RGB_B"));
+    std::vector<std::size_t> lines;
+    for (std::size_t i = 0; i < table.patches.size(); ++i)
+        lines.push_back(table.LineOf(i));
+    EXPECT_EQ((std::vector<std::size_t>{1, 1, 2, 3}), lines);
 }
 
 // A write that the file size limit stops part way (SIGXFSZ does not end the process) leaves
