@@ -293,12 +293,14 @@ TEST(IccProfile, LaysOutSortsDropsAndEditsTags)
 //    leaves a profile of the same size that the engine reads.
 TEST(IccProfile, RealProfilesRoundTripAndEdit)
 {
-    // LStar-RGB.icc shares one element among its three TRC tags. Installed profiles where
+    // LStar-RGB.icc shares one element among its three TRC tags; lcms-sRGB.icc (Little CMS's
+    // built-in sRGB) holds a "chad" tag, which the edit keeps. Installed profiles where
     // present; only the LCMS*.ICM ones hold A2B0-2 as "mft2" elements.
     testutil::TempDir dir;
     const std::string path = dir.file("out.icc");
-    for (const std::string name : {"sRGB.icc", "LStar-RGB.icc", "compatibleWithAdobeRGB1998.icc", "CineLogCurve.icc",
-                                   "/usr/share/color/icc/LCMSLABI.ICM", "/usr/share/color/icc/ITULab.icc"}) {
+    for (const std::string name : {"sRGB.icc", "LStar-RGB.icc", "lcms-sRGB.icc", "compatibleWithAdobeRGB1998.icc",
+                                   "CineLogCurve.icc", "/usr/share/color/icc/LCMSLABI.ICM",
+                                   "/usr/share/color/icc/ITULab.icc"}) {
         Bytes in = Load(name), out, orliskOut, cameraOut;
         if (in.empty())
             continue;
