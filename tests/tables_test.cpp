@@ -146,9 +146,9 @@ TEST(PatchTableRead, ReadsEachLayoutAndRefusesMalformedTables)
 TEST(PatchTableRead, SearchesTheFirst64MiBForTheData)
 {
     std::vector<Color3> patches(1);
-    EXPECT_EQ(0, ReadTripletFileString("/dev/zero", &patches, "RGB_R", "RGB_G", "RGB_B"));
     ASSERT_EQ(1, ReadTripletFileString(TEST_DATA_DIR "/targets1000.txt", &patches, "RGB_R", "RGB_G", "RGB_B"));
     EXPECT_EQ(1000u, patches.size());
+    EXPECT_EQ(0, ReadTripletFileString("/dev/zero", &patches, "RGB_R", "RGB_G", "RGB_B"));
     for (const auto& [head, data] : {std::pair<std::string, std::string>{"x\nSAMPLE_ID RGB_R RGB_G RGB_B\n",
                                                                          "BEGIN_DATA\n1 2 3 4\n"},
                                      {"PATCH_HEADER\n", "PATCH_DATA\n2 3 4\n"}}) {
