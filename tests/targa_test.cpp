@@ -66,6 +66,7 @@ TEST(TargaFile, RoundTripsWithStbForEveryComponentCount)
 // Each file is our good one changed in one place, and read-only. A read replaces the image's
 // 2 x 2 pixels; a failed one leaves no pixel data behind. A refused write comes before the
 // file is opened, so it leaves no file behind; a full disk shows only when the file closes.
+// A write leaves the image valid exactly when it succeeds.
 TEST(TargaFile, RefusesMalformedFilesAndImagesItCannotStore)
 {
     testutil::TempDir dir;
@@ -115,7 +116,8 @@ TEST(TargaFile, RefusesMalformedFilesAndImagesItCannotStore)
         {&pixel, "/dev/full", "can't write data"}};
     for (const auto& [image, path, error] : writes) {
         SCOPED_TRACE(path + " " + error);
-        EXPECT_EQ(image->write(path.c_str()) ? "" : image->error, error);
+        const std::string result = image->write(path.c_str()) ? "" : image->error;
+        EXPECT_EQ(std::tuple(result, image->valid), std::tuple(error, !*error));
         EXPECT_FALSE(testutil::FileExists(out));
         if (*error)
             continue;
