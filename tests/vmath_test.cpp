@@ -131,9 +131,8 @@ TEST(Vmath, KnownAnswersWithinTheirSize)
          {24, 48, 48, -6}},
         {"quat_rotate_4", [&](float* r) { quat_rotate_4(r, Turn(axis, 70), Vec4(1, -2, 3, 0)); },
          {3.61527f, -0.9620489f, 0.06546847f, 0}},
-        // Along the arc from 20 to 100 degrees, t = 1.5 going on past the end. The sum of the
-        // weighted ends is divided by sin θ with the quaternion's operator/.
-        {"slerp 0.5", slerpTo(100, 0.5f), Floats(Turn(axis, 60))},
+        // Along the arc from 20 to 100 degrees, t = 1.5 going on past the end: both ends'
+        // weights are in play, and their sum is divided by sin θ with the quaternion's operator/.
         {"slerp 1.5", slerpTo(100, 1.5f), Floats(Turn(axis, 140))},
         // A negative dot product: the shorter arc starts from -from.
         {"slerp, far", slerpTo(300, 0), Floats(from / -1)},
