@@ -181,7 +181,7 @@ void ComplainAboutEntry(const char* program, const char* what, const TripletTabl
     const Color3& v = table.patches[index];
     const std::string id = table.sampleIds.empty() ? "" : " (sample id " + table.sampleIds[index] + ")";
     Complain(program, "%s %s %s %s on line %zu of %s%s %s", what, FormatValue(v.c[0]).c_str(),
-             FormatValue(v.c[1]).c_str(), FormatValue(v.c[2]).c_str(), table.lines[index], DescribeInput(path).c_str(),
+             FormatValue(v.c[1]).c_str(), FormatValue(v.c[2]).c_str(), table.LineOf(index), DescribeInput(path).c_str(),
              id.c_str(), problem);
 }
 

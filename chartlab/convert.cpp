@@ -38,21 +38,18 @@ Color3 Scaled(const Color3& rgb, double range, double top)
     return out;
 }
 
-// Interpolates every target into `labs`; false after naming the first that cannot be.
+// Interpolates every target t into labs[t]; false after naming the first that cannot be.
+// `labs` may be the targets' own patches: each is read before its Lab value replaces it.
 bool Interpolate(const char* program, const TableOptions& options, const MeasuredGrid& grid,
-                 const TripletTable& targets, std::vector<Color3>* labs)
+                 const TripletTable& targets, Color3* labs)
 {
     const double top = TopOfAxes(grid);
-    labs->reserve(targets.patches.size());
     for (std::size_t t = 0; t < targets.patches.size(); ++t) {
         const Color3& rgb = targets.patches[t];
-        Color3 lab;
         const GridLookup result = grid.Interpolate(options.range > 0.0 ? Scaled(rgb, options.range, top) : rgb,
-                                                   options.how, &lab);
-        if (result == GridLookup::Ok) {
-            labs->push_back(lab);
+                                                   options.how, &labs[t]);
+        if (result == GridLookup::Ok)
             continue;
-        }
         ComplainAboutEntry(program, "target", targets, t, options.table,
                            result == GridLookup::OutsideGrid ? "is outside the chart's grid"
                                                              : "lies in a grid cell with an unmeasured corner");
@@ -61,11 +58,11 @@ bool Interpolate(const char* program, const TableOptions& options, const Measure
     return true;
 }
 
-void Write(Output& output, const TableOptions& options, const TripletTable& targets, const std::vector<Color3>& labs)
+void Write(Output& output, const TableOptions& options, const TripletTable& targets, const Color3* labs)
 {
     if (options.format == OutputFormat::Plain) {
-        for (const Color3& lab : labs)
-            output.Advance(FormatTripletLine(output.Room(k_maxTripletLineChars), lab));
+        for (std::size_t t = 0; t < targets.patches.size(); ++t)
+            output.Advance(FormatTripletLine(output.Room(k_maxTripletLineChars), labs[t]));
         return;
     }
     WriteCgatsTable(output, "convert", options.how, "RGB_R RGB_G RGB_B LAB_L LAB_A LAB_B", targets, 6,
@@ -85,8 +82,11 @@ int Convert(const char* program, const TableOptions& options)
     TripletTable targets;
     if (!LoadTable(program, options.table, k_rgbNames, &targets))
         return k_exitFailure;
-    std::vector<Color3> labs;
-    if (!Interpolate(program, options, grid, targets, &labs))
+    // Plain output needs no device values once the Lab values are known: they take the
+    // targets' place, which spares a second list as long as the first.
+    std::vector<Color3> cgatsLabs(options.format == OutputFormat::Cgats ? targets.patches.size() : 0);
+    Color3* const labs = options.format == OutputFormat::Cgats ? cgatsLabs.data() : targets.patches.data();
+    if (!Interpolate(program, options, grid, targets, labs))
         return k_exitFailure;
     if (!WriteOutput(program, options.output, [&](Output& output) { Write(output, options, targets, labs); }))
         return k_exitFailure;

@@ -29,13 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(fromFile.empty() || std::memcmp(fromFile.data(), table.patches.data(), fromFile.size() * sizeof(Color3)) == 0);
 
     if (result == 0)
-        FUZZ_CHECK(table.patches.empty() && table.lines.empty() && table.sampleIds.empty());
-    FUZZ_CHECK(table.lines.size() == table.patches.size());
+        FUZZ_CHECK(table.patches.empty() && table.lineRuns.empty() && table.sampleIds.empty());
+    FUZZ_CHECK(table.patches.empty() == table.lineRuns.empty());
     FUZZ_CHECK(table.sampleIds.empty() || table.sampleIds.size() == table.patches.size());
     const std::size_t lastLine = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1;
-    for (std::size_t i = 0; i < table.lines.size(); ++i) {
-        FUZZ_CHECK(table.lines[i] >= 1 && table.lines[i] <= lastLine);
-        FUZZ_CHECK(i == 0 || table.lines[i - 1] <= table.lines[i]);
+    for (std::size_t i = 0; i < table.patches.size(); ++i) {
+        FUZZ_CHECK(table.LineOf(i) >= 1 && table.LineOf(i) <= lastLine);
+        FUZZ_CHECK(i == 0 || table.LineOf(i - 1) <= table.LineOf(i));
     }
     return 0;
 }

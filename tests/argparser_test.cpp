@@ -1,12 +1,13 @@
-// Command-line parser: every message and the usage text byte for byte, the values that reach
+// Command-line parser: its messages and the usage text byte for byte, the values that reach
 // the client variables, and that a refused command line leaves those variables alone. The
-// conversion tool's own refused command lines are checked end to end in rgb2lab_test.
+// messages and usage texts the programs print (a missing required option or value, an unknown
+// long option, a help text after the option table) are checked end to end in rgb2lab_test
+// and chartlab_test.
 #include "argparser.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdio>
 #include <cmath>
 #include <memory>
 #include <tuple>
@@ -42,21 +43,18 @@ protected:
         m_parser->AddSwitch('v', "verbose", &verbose, "verbose");
         return *m_parser;
     }
-    // Processes twice, the first time with SetOutput: each call scans afresh, and the same
-    // texts reach the stream, and then standard output once the stream is unset.
+    // Processes twice: each call scans afresh, with the same result and the same texts on
+    // standard output, which a null stream selects. A set stream gets the texts in
+    // chartlab_test, whose parser messages go to standard error and help to standard output.
     bool Run()
     {
-        testutil::TempDir dir;
-        const std::string path = dir.file("stream");
-        std::unique_ptr<FILE, int (*)(FILE*)> stream(std::fopen(path.c_str(), "w"), std::fclose);
         testutil::CaptureStdout capture;
-        m_parser->SetOutput(stream.get());
-        const bool result = m_parser->Process();
-        std::fflush(stream.get());
         m_parser->SetOutput(nullptr);
+        const bool result = m_parser->Process();
         EXPECT_EQ(m_parser->Process(), result);
-        out = capture.Text();
-        EXPECT_EQ(testutil::ReadFile(path), out);
+        const std::string twice = capture.Text();
+        out = twice.substr(0, twice.size() / 2);
+        EXPECT_EQ(out + out, twice);
         return result;
     }
 
@@ -72,16 +70,12 @@ TEST_F(ArgparserTest, RefusedCommandLinesPrintExactMessages)
     std::string given = kHelp;  // the usage text shows values given before the fault
     given.replace(given.find("(default: 5)"), 12, "(default: 7)");
     const struct { std::vector<std::string> args; std::string output; } cases[] = {
-        {{"", "-t", "b"}, "Option -m/--measurements is required.\n" + kHelp},
-        {{"-m", "a", "--rgbTarget"}, "Expected string argument for switch --rgbTarget\n"},
         {{"-v", "-n"}, "Expected integer argument for switch -n\n"},
         {{"-v", "--gain"}, "Expected float argument for switch --gain\n"},
         {{"-\xE9"}, "Invalid -\xE9: no such option\n\n" + kHelp},
         {{"-vx"}, "Invalid -vx: no such option\n\n" + kHelp},
-        {{"--x"}, "Invalid --x: no such option\n\n" + kHelp},
         {{"-vn", "3"}, "Invalid -vn: when grouping multiple short options together, all of them "
                        "must be boolean switches\n\n" + kHelp},
-        {{"-n", ""}, "Invalid : expected integer value\n\n" + kHelp},
         {{"-vhx", "-n"}, kHelp},  // help stops the scan at once, even inside a group
         {{"-n", "7", "-g", "x"}, "Invalid x: expected float value\n\n" + given},
     };
@@ -104,13 +98,13 @@ TEST_F(ArgparserTest, AcceptedValuesConvertedAndClamped)
         {{"-vv", "-n", "12abc"}, 12, 0.5f, true},
         {{"-n", "0x1A"}, 0, 0.5f, false},
         {{"-n", " -3", "-g", "-2.25e0xyz"}, -3, -2.25f, false},
-        {{"--verbose", "-n", "1", "--count", "2"}, 2, 0.5f, true},
         {{"-n", "2147483648", "-g", "1e39"}, INT_MAX, INFINITY, false},
         {{"-n", "-99999999999999999999999", "-g", "1e-50"}, INT_MIN, 0.0f, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
-        // The later -m wins with an empty value; without a destination "pos" is ignored.
+        // The later -m wins with an empty value; without a destination "pos" is ignored. Long
+        // names are looked up alike for every kind (--rgbTarget here, --gain in the test above).
         std::vector<std::string> args = {"--rgbTarget", "-dir/t.txt", "-m", "a b", "-m", "", "pos"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         Make(args);
@@ -144,14 +138,12 @@ TEST_F(ArgparserTest, UsageTextLayout)
     m_parser->AddString(0, "l", &word, "no letter", true);
     m_parser->AddString('\xE9', "y", &big, "long default", false);
     m_parser->AddArgNames(nullptr, "<in> <out>");
-    m_parser->SetHelpString("Converts things.");
     EXPECT_FALSE(Run());
     EXPECT_EQ(out, "Option --l is required.\n"
                    "usage:  [-a string] --l string [-\xE9 string] <in> <out>\n"
                    "  -a/--x   :  empty default (default: )\n"
                    "    /--l   :  no letter (required)\n"
-                   "  -\xE9/--y   :  long default (default: " + big + ")\n"
-                   "\nConverts things.\n");
+                   "  -\xE9/--y   :  long default (default: " + big + ")\n");
 }
 
 TEST(ArgparserProgname, TextAfterLastSeparator)

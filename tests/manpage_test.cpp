@@ -8,17 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <regex>
 #include <set>
 
 namespace {
 
-struct InstalledTool {
-    const char* name;
-    const char* executable;
-    const char* page;  // as installed
-};
-const InstalledTool k_tools[] = {INSTALLED_TOOLS};
+// Each installed program's name, executable and installed page.
+const std::array<const char*, 3> k_tools[] = {INSTALLED_TOOLS};
 
 using Words = std::set<std::string>;
 
@@ -58,25 +55,24 @@ std::vector<std::string> PageProblems(const Words& options, const std::string& t
 
 TEST(ManPages, DescribeEveryOptionOfEveryInstalledProgram)
 {
-    ASSERT_NE(0u, std::size(k_tools));
-    for (const InstalledTool& tool : k_tools) {
-        SCOPED_TRACE(tool.name);
+    for (const auto& [name, executable, installedPage] : k_tools) {
+        SCOPED_TRACE(name);
         testutil::TempDir dir;
-        const std::string help = testutil::Run(tool.executable, {"-h"}, dir.path()).out;
+        const std::string help = testutil::Run(executable, {"-h"}, dir.path()).out;
         Words options = Options(help);
         // The commands, if any: the first word of each line of the block under "commands:".
         std::smatch block;
         std::regex_search(help, block, std::regex(R"(\ncommands:\n((  \w+.*\n)+))"));
         for (const std::string& command : Matches(block[1].str(), R"((^|\n)  (\w+))")) {
-            const Words more = Options(testutil::Run(tool.executable, {command, "-h"}, dir.path()).out);
+            const Words more = Options(testutil::Run(executable, {command, "-h"}, dir.path()).out);
             EXPECT_EQ(1u, more.count("--help")) << command;
             options.insert(more.begin(), more.end());
         }
         // The usage text's format is what the options are read from: no -h means it changed.
         ASSERT_EQ(1u, options.count("-h")) << help;
-        std::string title = tool.name;
+        std::string title = name;
         std::transform(title.begin(), title.end(), title.begin(), ::toupper);
-        const std::string page = testutil::ReadFile(tool.page);
+        const std::string page = testutil::ReadFile(installedPage);
         EXPECT_EQ(0u, page.find(".TH " + title + " 1 ")) << "the page's title line names the program";
         EXPECT_EQ(std::vector<std::string>{}, PageProblems(options, page));
         // The reader sees the faults: a long option the program refuses, an option written

@@ -67,42 +67,34 @@ TEST(CgatsRead, ReadsRowsAndNamesUpToTheFirstDefect)
     for (int extra : {0, 1}) {
         const std::string line(k_cgatsLineBufferSize - 2 + extra, 'X');
         testutil::WriteFile(path, line + "\nBEGIN_DATA\n");
-        EXPECT_EQ(ReadCGATS(path.c_str(), &table, 0), 1);
+        const int result = ReadCGATS(path.c_str(), &table, 0);
         const Names whole = {line + "\n", "BEGIN_DATA\n"}, cut = {line, "\n", "BEGIN_DATA\n"};
-        EXPECT_EQ(table.headerLines, extra ? cut : whole);
-        EXPECT_TRUE(table.rows.empty());
+        EXPECT_EQ(std::tuple(1, extra ? cut : whole, 0u), std::tuple(result, table.headerLines, table.rows.size()));
     }
 }
 
-// Reads `text` from a file and, through the stream reader, from memory, for the three named
-// columns: the same result and patches either way, and the stream reader records a line for
-// each patch and, in the column layout, a sample id. The lists start non-empty, so that a
-// failure must clear them. Gives the patches.
-static Values Read(const testutil::TempDir& dir, const std::string& text, int wantResult,
-                   const char* a = "RGB_R", const char* b = "RGB_G", const char* c = "RGB_B")
+// Reads `text` from memory through the stream reader, for the three named columns: in the
+// column layout it records a sample id for each patch. The table starts non-empty, so that a
+// failure must clear it. Gives the patches. The file reader that the programs use is the
+// same reader behind fopen (below, and end to end in rgb2lab_test). The line numbers are
+// checked below and in chartlab_test.
+static Values Read(const std::string& text, int wantResult, const char* a = "RGB_R", const char* b = "RGB_G",
+                   const char* c = "RGB_B")
 {
-    testutil::WriteFile(dir.file("t"), text);
-    std::vector<Color3> patches{Color3{{9, 9, 9}}};
-    EXPECT_EQ(wantResult, ReadTripletFileString(dir.file("t"), &patches, a, b, c));
     std::unique_ptr<FILE, int (*)(FILE*)> stream(fmemopen(const_cast<char*>(text.data()), text.size(), "r"),
                                                  std::fclose);
-    TripletTable table{{Color3{}}, {99}, {"old"}};
+    TripletTable table{{Color3{}}, {{0, 99}}, {"old"}};
     EXPECT_EQ(wantResult, ReadTripletStream(stream.get(), &table, a, b, c));
-    Values values[2];
-    for (int i = 0; i < 2; ++i)
-        for (const Color3& p : i == 0 ? patches : table.patches)
-            values[i].push_back({p.c[0], p.c[1], p.c[2]});
-    // The pieces of a long line share its number.
-    const long lines = std::count(text.begin(), text.end(), '\n') + !text.ends_with('\n');
-    const std::size_t ids = text.find("BEGIN_DATA") == std::string::npos ? 0 : patches.size();
-    EXPECT_EQ(std::tuple(values[0], patches.size(), ids, true),
-              std::tuple(values[1], table.lines.size(), table.sampleIds.size(),
-                         patches.empty() || long(table.lines.back()) <= lines));
-    return values[0];
+    Values values;
+    for (const Color3& p : table.patches)
+        values.push_back({p.c[0], p.c[1], p.c[2]});
+    EXPECT_EQ(text.find("BEGIN_DATA") == std::string::npos ? 0 : values.size(), table.sampleIds.size());
+    return values;
 }
 
 // Each case is the known-good text of a layout or one defect. The values of the stream
-// reader's lines and sample ids are checked in chartlab_test.
+// reader's lines and sample ids are checked in chartlab_test, and so are an empty input and
+// a patch layout that ends before its data.
 TEST(PatchTableRead, ReadsEachLayoutAndRefusesMalformedTables)
 {
     const std::string header = "CTI3\n\nBEGIN_DATA_FORMAT\nSAMPLE_ID\tNAME\tRGB_R\tRGB_G\tRGB_B\tLAB_L\tLAB_A\tLAB_B\n"
@@ -113,7 +105,6 @@ TEST(PatchTableRead, ReadsEachLayoutAndRefusesMalformedTables)
          "1e400 -inf 0x10 4\n 4\t5 6 x\n7,8,9\n10 11 12\n", 1, {{HUGE_VAL, -HUGE_VAL, 16}, {4, 5, 6}}},
         {"patch layout", "PATCH_HEADER x\nfoo\n\nPATCH_DATA\n1 2 3\n4 5 6\nend\n7 8 9", 1, {{1, 2, 3}, {4, 5, 6}}},
         {"patch layout with no patches", "PATCH_HEADER\nPATCH_DATA\n", 1, {}},
-        {"patch layout without data", "PATCH_HEADER\n1 2 3\n", 0, {}},
         {"columns rounded to single precision, a name reading 0, a row of three fields ending the block",
          header + "1\tA1\t0.1\t2\t3\t4\t5\t6\n2 B1 B1 8 9 10 11 12\n3 C1 1\n4 D1 1 1 1 1 1 1\n", 1,
          {{static_cast<float>(0.1), 2, 3}, {0, 8, 9}}},
@@ -129,7 +120,6 @@ TEST(PatchTableRead, ReadsEachLayoutAndRefusesMalformedTables)
         {"names only in lines not starting with SAMPLE_ID, or in another case",
          "x\nRGB_R RGB_G RGB_B\nSAMPLE_ID rgb_r rgb_g rgb_b\nBEGIN_DATA\n1 2 3 4\n", 0, {}},
         {"a row too short for a requested column", header + "1 A 1 2 3 4 5 6\n2 B 1 2\n", 0, {}},
-        {"empty file", "", 0, {}},
         {"a long line is read in pieces", longLine + "4 5 6\n7 8 9\n", 1, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}},
         {"a line of exactly one piece keeps its newline", longLine + "\n4 5 6\n", 1, {{1, 2, 3}, {4, 5, 6}}},
         {"a piece full with its newline takes no more", longLine.substr(0, k_maxPieceChars - 1) + "\n\n4 5 6\n", 1,
@@ -140,21 +130,22 @@ TEST(PatchTableRead, ReadsEachLayoutAndRefusesMalformedTables)
         {"a 5000-character header field is compared in full",
          "x\nSAMPLE_ID " + std::string(5000, 'R') + " RGB_R RGB_G RGB_B\nBEGIN_DATA\n1 0 2 3 4\n", 1, {{2, 3, 4}}},
     };
-    testutil::TempDir dir;
     for (const auto& [name, text, wantResult, want] : cases) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(want, Read(dir, text, wantResult));
+        EXPECT_EQ(want, Read(text, wantResult));
     }
     // Columns are chosen by name, in the order asked for, the first column too.
-    EXPECT_EQ((Values{{1, 60, 3}}), Read(dir, header + "1 A 1 2 3 40 50 60\n", 1, "SAMPLE_ID", "LAB_B", "RGB_B"));
+    EXPECT_EQ((Values{{1, 60, 3}}), Read(header + "1 A 1 2 3 40 50 60\n", 1, "SAMPLE_ID", "LAB_B", "RGB_B"));
 }
 
-// An endless stream ends the read; a data block must begin within the first 64 MiB.
+// An endless file ends the read; a data block must begin within the first 64 MiB. The file
+// reader empties its list before it reads.
 TEST(PatchTableRead, SearchesTheFirst64MiBForTheData)
 {
-    std::vector<Color3> patches;
+    std::vector<Color3> patches(1);
+    ASSERT_EQ(1, ReadTripletFileString(TEST_DATA_DIR "/targets1000.txt", &patches, "RGB_R", "RGB_G", "RGB_B"));
+    EXPECT_EQ(1000u, patches.size());
     EXPECT_EQ(0, ReadTripletFileString("/dev/zero", &patches, "RGB_R", "RGB_G", "RGB_B"));
-    testutil::TempDir dir;
     for (const auto& [head, data] : {std::pair<std::string, std::string>{"x\nSAMPLE_ID RGB_R RGB_G RGB_B\n",
                                                                          "BEGIN_DATA\n1 2 3 4\n"},
                                      {"PATCH_HEADER\n", "PATCH_DATA\n2 3 4\n"}}) {
@@ -165,9 +156,20 @@ TEST(PatchTableRead, SearchesTheFirst64MiBForTheData)
             while (text.size() < start)
                 text += std::string(std::min<std::size_t>(4095, start - text.size() - 1), '#') + "\n";
             const bool found = start < k_maxSearchBytes;
-            EXPECT_EQ(found ? Values(1, {2, 3, 4}) : Values(), Read(dir, text + data, found));
+            EXPECT_EQ(found ? Values(1, {2, 3, 4}) : Values(), Read(text + data, found));
         }
     }
+}
+
+// The pieces of a line longer than a piece share its number; the lines after it count on.
+TEST(PatchTableRead, NumbersEachPatchWithTheLineItStartsOn)
+{
+    std::string text = "1 1 1" + std::string(k_maxPieceChars - 5, ' ') + "2 2 2\n3 3 3\n4 4 4\n";
+    std::unique_ptr<FILE, int (*)(FILE*)> stream(fmemopen(text.data(), text.size(), "r"), std::fclose);
+    TripletTable table;
+    ASSERT_EQ(1, ReadTripletStream(stream.get(), &table, "RGB_R", "RGB_G", "RGB_B"));
+    EXPECT_EQ(std::tuple(4u, 1u, 1u, 2u, 3u), std::tuple(table.patches.size(), table.LineOf(0), table.LineOf(1),
+                                                         table.LineOf(2), table.LineOf(3)));
 }
 
 // A write that the file size limit stops part way (SIGXFSZ does not end the process) leaves

@@ -22,13 +22,19 @@ std::size_t LowerBound(double value, const Axis& axis)
     return static_cast<std::size_t>(std::lower_bound(axis.begin(), axis.end(), value) - axis.begin());
 }
 
-// Where `value` would sit on an axis of at least two values if the axis were evenly spaced:
-// a position in [0, size - 1], exact for the usual charts and only a guess for the others,
-// which the callers verify. Infinite and NaN positions are clamped too.
-double EvenPosition(double value, const Axis& axis)
+// Positions per unit of an axis of at least two values if it were evenly spaced.
+double PositionsPerUnit(const Axis& axis)
+{
+    return axis.size() < 2 ? 0.0 : static_cast<double>(axis.size() - 1) / (axis.back() - axis.front());
+}
+
+// Where `value` would sit on an axis of at least two values if the axis were evenly spaced,
+// from its PositionsPerUnit: a position in [0, size - 1], exact for the usual charts and only
+// a guess for the others, which the callers verify. Infinite and NaN positions are clamped too.
+double EvenPosition(double value, const Axis& axis, double perUnit)
 {
     const double last = static_cast<double>(axis.size() - 1);
-    const double position = (value - axis.front()) / (axis.back() - axis.front()) * last;
+    const double position = (value - axis.front()) * perUnit;
     if (!(position >= 0.0))
         return 0.0;
     return position > last ? last : position;
@@ -37,10 +43,10 @@ double EvenPosition(double value, const Axis& axis)
 // Position of the first axis value equal to `value`, or -1. The axis is strictly increasing,
 // so at most one value is equal (0.0 and -0.0 never both enter it): the guess of an evenly
 // spaced axis is tried first, then a binary search for the first value not below `value`.
-int GetIntegerIndex(double value, const Axis& axis)
+int GetIntegerIndex(double value, const Axis& axis, double perUnit)
 {
     if (axis.size() >= 2) {
-        const std::size_t guess = static_cast<std::size_t>(EvenPosition(value, axis) + 0.5);
+        const std::size_t guess = static_cast<std::size_t>(EvenPosition(value, axis, perUnit) + 0.5);
         if (axis[guess] == value)
             return static_cast<int>(guess);
     }
@@ -53,13 +59,13 @@ int GetIntegerIndex(double value, const Axis& axis)
 // On a strictly increasing axis that is cell 0 for a value equal to the first axis value,
 // and otherwise the cell i with axis[i] < value <= axis[i+1]: the cells at and below the
 // guess of an evenly spaced axis are tried first, then a binary search.
-int GetNearestIndexFloor(double value, const Axis& axis)
+int GetNearestIndexFloor(double value, const Axis& axis, double perUnit)
 {
     if (axis.size() < 2 || std::isnan(value))
         return -1;
     if (value == axis[0])
         return 0;
-    const std::size_t guess = std::min(static_cast<std::size_t>(EvenPosition(value, axis)), axis.size() - 2);
+    const std::size_t guess = std::min(static_cast<std::size_t>(EvenPosition(value, axis, perUnit)), axis.size() - 2);
     if (axis[guess] < value && value <= axis[guess + 1])
         return static_cast<int>(guess);
     // A value on an axis point belongs to the cell below it.
@@ -69,24 +75,25 @@ int GetNearestIndexFloor(double value, const Axis& axis)
     return (k == 0 || k == axis.size()) ? -1 : static_cast<int>(k - 1);
 }
 
-// The midpoint of a and b, with the warning that Lerp was asked to divide by zero.
-Color3 WarnAndTakeMidpoint(const Color3& a, const Color3& b)
+// Kept out of line and without arguments, so that the seven inlined Lerps of a target keep
+// their values in registers.
+[[gnu::cold, gnu::noinline]] void WarnOfDivisionByZero()
 {
     Log("Warning: possible divide by zero during lerp operation!\n");
-    Color3 r;
-    for (int n = 0; n < 3; ++n)
-        r.c[n] = (a.c[n] + b.c[n]) * 0.5;
-    return r;
 }
 
 // Interpolates between a (at x0) and b (at x1); x outside [x0, x1] extrapolates. Called
 // seven times per target, so it is kept small enough to be inlined.
-inline Color3 Lerp(Color3 a, Color3 b, double x, double x0, double x1)
+inline Color3 Lerp(const Color3& a, const Color3& b, double x, double x0, double x1)
 {
-    if (x1 == x0)
-        return WarnAndTakeMidpoint(a, b);
-    const double t = (x - x0) / (x1 - x0);
     Color3 r;
+    if (x1 == x0) {
+        WarnOfDivisionByZero();
+        for (int n = 0; n < 3; ++n)
+            r.c[n] = (a.c[n] + b.c[n]) * 0.5;
+        return r;
+    }
+    const double t = (x - x0) / (x1 - x0);
     for (int n = 0; n < 3; ++n)
         r.c[n] = a.c[n] + (b.c[n] - a.c[n]) * t;
     return r;
@@ -123,8 +130,10 @@ GridBuild MeasuredGrid::Build(const std::vector<Color3>& referenceRgb, const std
     // The lists are index-parallel; unequal ones have no defined pairing.
     if (referenceRgb.size() != measuredLab.size())
         return GridBuild::UnequalLists;
-    for (int a = 0; a < 3; ++a)
+    for (int a = 0; a < 3; ++a) {
         m_axes[a] = BuildAxis(referenceRgb, a);
+        m_perUnit[a] = PositionsPerUnit(m_axes[a]);
+    }
     if (m_axes[0].size() != m_axes[1].size() || m_axes[0].size() != m_axes[2].size()) {
         *this = MeasuredGrid();
         return GridBuild::UnequalAxes;
@@ -160,9 +169,9 @@ GridBuild MeasuredGrid::Build(const std::vector<Color3>& referenceRgb, const std
 
 std::int64_t MeasuredGrid::PointOf(const Color3& rgb) const
 {
-    const int i = GetIntegerIndex(rgb.c[0], m_axes[0]);
-    const int j = GetIntegerIndex(rgb.c[1], m_axes[1]);
-    const int k = GetIntegerIndex(rgb.c[2], m_axes[2]);
+    const int i = GetIntegerIndex(rgb.c[0], m_axes[0], m_perUnit[0]);
+    const int j = GetIntegerIndex(rgb.c[1], m_axes[1], m_perUnit[1]);
+    const int k = GetIntegerIndex(rgb.c[2], m_axes[2], m_perUnit[2]);
     if (i < 0 || j < 0 || k < 0)
         return -1;
     return Point(i, j, k);
@@ -210,7 +219,7 @@ void MeasuredGrid::AverageDuplicates(const std::vector<Color3>& referenceRgb)
 GridLookup MeasuredGrid::Locate(const Color3& rgb, GridCell* cell) const
 {
     for (int a = 0; a < 3; ++a) {
-        const int floor = GetNearestIndexFloor(rgb.c[a], m_axes[a]);
+        const int floor = GetNearestIndexFloor(rgb.c[a], m_axes[a], m_perUnit[a]);
         if (floor < 0)
             return GridLookup::OutsideGrid;
         cell->index[a] = floor;
@@ -269,14 +278,15 @@ Color3 MeasuredGrid::Trilinear(const GridCell& cell, const Color3 c[8]) const
 // corner, edge or face exactly; ties pick either neighbouring tetrahedron, which agree there.
 Color3 TetrahedralBlend(const Color3 corners[8], const double f[3])
 {
-    // order[0] is the axis with the largest fraction, order[2] the one with the smallest.
-    int order[3] = {0, 1, 2};
-    if (f[order[0]] < f[order[1]])
-        std::swap(order[0], order[1]);
-    if (f[order[1]] < f[order[2]])
-        std::swap(order[1], order[2]);
-    if (f[order[0]] < f[order[1]])
-        std::swap(order[0], order[1]);
+    // order[0] is the axis with the largest fraction, order[2] the one with the smallest: the
+    // three compare-and-swap steps of a sort that keeps equal fractions in R, G, B order,
+    // written as selections so that no branch depends on where the target lies.
+    const bool swap1 = f[0] < f[1];
+    const int upper = swap1 ? 1 : 0, lower = swap1 ? 0 : 1;
+    const bool swap2 = f[lower] < f[2];
+    const int middle = swap2 ? 2 : lower, smallest = swap2 ? lower : 2;
+    const bool swap3 = f[upper] < f[middle];
+    const int order[3] = {swap3 ? middle : upper, swap3 ? upper : middle, smallest};
 
     // The corner one step along an axis: R is the high bit of a corner number, B the low one.
     const int first = 4 >> order[0], second = first | (4 >> order[1]);

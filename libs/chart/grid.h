@@ -110,6 +110,7 @@ private:
     Color3 Trilinear(const GridCell& cell, const Color3 corners[8]) const;
 
     std::vector<double> m_axes[3];
+    double m_perUnit[3] = {0.0, 0.0, 0.0};     // each axis's positions per unit, were it evenly spaced
     std::int64_t m_n = 0;
     std::unique_ptr<std::int32_t[]> m_points;  // patch index per grid point, -1 when unoccupied
     std::vector<Color3> m_lab;                 // measured Lab per patch, averages at each point's patch

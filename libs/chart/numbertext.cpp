@@ -1,6 +1,7 @@
 #include "numbertext.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -94,6 +95,53 @@ struct DigitPairs {
 };
 constexpr DigitPairs k_digitPairs;
 
+// Below 2^32 the integer part and the decimals are taken apart, both exactly; the decimals
+// times 10^6, below 10^6, then lie within 2^-33 of the exact product. When its fraction is
+// farther than 2^-11 from one half, the exact product rounds the same way, and `decimals` is
+// the rounded product (10^6 when the decimals carry into the integer part). Near a tie, and
+// for larger values and NaN, false.
+constexpr double k_maxQuickValue = 4294967296.0;  // 2^32
+constexpr double k_tieMargin = 1.0 / 2048;
+
+bool QuickDecimals(double magnitude, std::uint64_t* integer, std::uint32_t* decimals)
+{
+    if (!(magnitude < k_maxQuickValue))
+        return false;
+    const auto whole = static_cast<std::uint32_t>(magnitude);
+    const double scaled = (magnitude - static_cast<double>(whole)) * 1e6;
+    const auto millionths = static_cast<std::uint32_t>(scaled);
+    const double rest = scaled - static_cast<double>(millionths);  // exact
+    if (std::fabs(rest - 0.5) <= k_tieMargin)
+        return false;
+    *integer = whole;
+    *decimals = rest > 0.5 ? millionths + 1 : millionths;
+    return true;
+}
+
+// |value| * 10^6 rounded to nearest, ties to even, from the bits of a value below 2^43.
+std::uint64_t ExactMillionths(std::uint64_t bits, int biasedExponent)
+{
+    // |value| = mantissa / 2^shift; below 2^43 the shift is at least 10.
+    std::uint64_t mantissa = bits & ((std::uint64_t(1) << 52) - 1);
+    int shift = k_exponentBias + 51;
+    if (biasedExponent > 0) {
+        mantissa |= std::uint64_t(1) << 52;
+        shift = k_exponentBias + 52 - biasedExponent;
+    }
+    // millionths = mantissa * 10^6 / 2^shift, rounded to nearest, ties to even. The product
+    // is below 2^73, so from a shift of 74 on the quotient is below one half and rounds to 0.
+    std::uint64_t millionths = 0;
+    if (shift < 74) {
+        const Uint128 product = static_cast<Uint128>(mantissa) * 1000000u;
+        millionths = static_cast<std::uint64_t>(product >> shift);
+        const Uint128 rest = product - (static_cast<Uint128>(millionths) << shift);
+        const Uint128 half = static_cast<Uint128>(1) << (shift - 1);
+        if (rest > half || (rest == half && (millionths & 1)))
+            ++millionths;
+    }
+    return millionths;
+}
+
 }  // namespace
 
 double ParseDouble(const char* text, char** end)
@@ -131,33 +179,33 @@ char* FormatFixed6(char* out, double value)
     if (biasedExponent >= k_exponentBias + k_maxFastExponent)
         return std::to_chars(out, out + k_maxFixed6Chars, value, std::chars_format::fixed, 6).ptr;
 
-    // |value| = mantissa / 2^shift; below 2^43 the shift is at least 10.
-    std::uint64_t mantissa = bits & ((std::uint64_t(1) << 52) - 1);
-    int shift = k_exponentBias + 51;
-    if (biasedExponent > 0) {
-        mantissa |= std::uint64_t(1) << 52;
-        shift = k_exponentBias + 52 - biasedExponent;
+    std::uint64_t integer = 0;
+    std::uint32_t decimals = 0;
+    if (!QuickDecimals(std::fabs(value), &integer, &decimals)) {
+        const std::uint64_t millionths = ExactMillionths(bits, biasedExponent);
+        integer = millionths / 1000000;
+        decimals = static_cast<std::uint32_t>(millionths % 1000000);
     }
-    // millionths = mantissa * 10^6 / 2^shift, rounded to nearest, ties to even. The product
-    // is below 2^73, so from a shift of 74 on the quotient is below one half and rounds to 0.
-    std::uint64_t millionths = 0;
-    if (shift < 74) {
-        const Uint128 product = static_cast<Uint128>(mantissa) * 1000000u;
-        millionths = static_cast<std::uint64_t>(product >> shift);
-        const Uint128 rest = product - (static_cast<Uint128>(millionths) << shift);
-        const Uint128 half = static_cast<Uint128>(1) << (shift - 1);
-        if (rest > half || (rest == half && (millionths & 1)))
-            ++millionths;
+    if (decimals == 1000000) {
+        ++integer;
+        decimals = 0;
     }
     // printf keeps the sign of every negative value, -0.0 and those rounding to zero too.
     if (bits >> 63)
         *out++ = '-';
-    out = std::to_chars(out, out + k_maxFixed6Chars, millionths / 1000000).ptr;
+    // Integer parts below 100, the usual ones, from the digit pairs.
+    if (integer < 10) {
+        *out++ = static_cast<char>('0' + integer);
+    } else if (integer < 100) {
+        std::memcpy(out, k_digitPairs[static_cast<unsigned>(integer)], 2);
+        out += 2;
+    } else {
+        out = std::to_chars(out, out + k_maxFixed6Chars, integer).ptr;
+    }
     *out++ = '.';
     // The six decimals as three pairs of digits.
-    const auto fraction = static_cast<unsigned>(millionths % 1000000);
-    std::memcpy(out, k_digitPairs[fraction / 10000], 2);
-    std::memcpy(out + 2, k_digitPairs[fraction / 100 % 100], 2);
-    std::memcpy(out + 4, k_digitPairs[fraction % 100], 2);
+    std::memcpy(out, k_digitPairs[decimals / 10000], 2);
+    std::memcpy(out + 2, k_digitPairs[decimals / 100 % 100], 2);
+    std::memcpy(out + 4, k_digitPairs[decimals % 100], 2);
     return out + 6;
 }

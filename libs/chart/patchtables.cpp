@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <sys/stat.h>
 
 namespace {
 
@@ -49,7 +50,7 @@ struct LineInput {
     {
         patches->push_back(patch);
         if (provenance)
-            provenance->lines.push_back(number);
+            provenance->RecordLine(patches->size() - 1, number);
     }
 
     // Whether a byte is waiting in the block, reading the next block when it is empty.
@@ -267,6 +268,22 @@ bool ReadColumnLayout(LineInput& in, const char* const names[3], std::vector<Col
     return true;
 }
 
+// Room for the patches a regular file holds, estimated from the lines in its first block (a
+// patch takes at least six bytes, "0 0 0\n"): the list then fills without copying itself as
+// it grows, and the room a smaller table leaves is never touched, so it costs no memory.
+void ReserveForFile(const LineInput& in, std::vector<Color3>* patches)
+{
+    struct stat status;
+    if (in.drained || fstat(fileno(in.file), &status) != 0 || !S_ISREG(status.st_mode))
+        return;
+    constexpr double k_minPatchBytes = 6.0;
+    constexpr double k_margin = 1.125;
+    const double size = static_cast<double>(status.st_size);
+    const double lines = static_cast<double>(std::count(in.block, in.block + in.end, '\n'));
+    const double estimate = std::min(size * lines / static_cast<double>(in.end) * k_margin, size / k_minPatchBytes);
+    patches->reserve(static_cast<std::size_t>(estimate) + 1);
+}
+
 // The reader on an open stream, from its first line; `provenance` may be null.
 int ReadTriplets(FILE* file, const char* const names[3], std::vector<Color3>* patches, TripletTable* provenance)
 {
@@ -275,6 +292,7 @@ int ReadTriplets(FILE* file, const char* const names[3], std::vector<Color3>* pa
     LineInput in{file, block.get(), line.get(), provenance};
     if (!ReadNextLine(in))
         return 0;
+    ReserveForFile(in, patches);
 
     Color3 first;
     if (ScanTriplet(in.line, &first)) {
@@ -311,6 +329,20 @@ int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const 
         return 0;
     const char* const names[3] = {firstName, secondName, thirdName};
     return ReadTriplets(file.get(), names, patches, nullptr);
+}
+
+std::size_t TripletTable::LineOf(std::size_t index) const
+{
+    const auto after = std::upper_bound(lineRuns.begin(), lineRuns.end(), index,
+                                        [](std::size_t i, const LineRun& run) { return i < run.firstPatch; });
+    const LineRun& run = *(after - 1);
+    return run.line + (index - run.firstPatch);
+}
+
+void TripletTable::RecordLine(std::size_t index, std::size_t line)
+{
+    if (lineRuns.empty() || lineRuns.back().line + (index - lineRuns.back().firstPatch) != line)
+        lineRuns.push_back({index, line});
 }
 
 int ReadTripletStream(FILE* stream, TripletTable* table, const char* firstName, const char* secondName,

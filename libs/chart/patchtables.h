@@ -43,10 +43,20 @@ int ReadTripletFileString(std::string path, std::vector<Color3>* patches, const 
 // A table's patches and where each one stands in its input, for messages that name a patch.
 struct TripletTable {
     std::vector<Color3> patches;
-    // The physical line (counted from 1) on which each patch's line or row starts.
-    std::vector<std::size_t> lines;
+    // Where the patches' lines or rows start, kept as runs of patches one physical line apart
+    // (a table of one patch per line is one run): each run's first patch and its line.
+    struct LineRun {
+        std::size_t firstPatch = 0;
+        std::size_t line = 0;
+    };
+    std::vector<LineRun> lineRuns;
     // Column layout: each row's first field as written, its sample id. Other layouts: empty.
     std::vector<std::string> sampleIds;
+
+    // The physical line (counted from 1) on which patch `index`'s line or row starts.
+    std::size_t LineOf(std::size_t index) const;
+    // Records the line of the next patch, `index`, which follows every patch recorded before.
+    void RecordLine(std::size_t index, std::size_t line);
 };
 
 // Reads an open stream, standard input included, from where it stands, exactly as
