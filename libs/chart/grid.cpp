@@ -238,11 +238,11 @@ void MeasuredGrid::Fractions(const GridCell& cell, double fraction[3]) const
 
 bool MeasuredGrid::CellMeasured(const int index[3]) const
 {
-    Color3 corners[8];
+    const Color3* corners[8];
     return GatherCorners(index, corners);
 }
 
-bool MeasuredGrid::GatherCorners(const int index[3], Color3 corners[8]) const
+bool MeasuredGrid::GatherCorners(const int index[3], const Color3* corners[8]) const
 {
     for (int di = 0; di < 2; ++di)
         for (int dj = 0; dj < 2; ++dj)
@@ -250,50 +250,52 @@ bool MeasuredGrid::GatherCorners(const int index[3], Color3 corners[8]) const
                 const std::int32_t patch = m_points[Point(index[0] + di, index[1] + dj, index[2] + dk)];
                 if (patch == k_unoccupied)
                     return false;
-                corners[CornerNumber(di, dj, dk)] = m_lab[static_cast<std::size_t>(patch)];
+                corners[CornerNumber(di, dj, dk)] = &m_lab[static_cast<std::size_t>(patch)];
             }
     return true;
 }
 
 // Four interpolations along B, then two along G, then one along R, in this order.
-Color3 MeasuredGrid::Trilinear(const GridCell& cell, const Color3 c[8]) const
+Color3 MeasuredGrid::Trilinear(const GridCell& cell, const Color3* const c[8]) const
 {
     const int i = cell.index[0], j = cell.index[1], k = cell.index[2];
     const std::vector<double>& r = m_axes[0];
     const std::vector<double>& g = m_axes[1];
     const std::vector<double>& b = m_axes[2];
     const double x = cell.position[2], x0 = b[k], x1 = b[k + 1];
-    const Color3 e00 = Lerp(c[CornerNumber(0, 0, 0)], c[CornerNumber(0, 0, 1)], x, x0, x1);
-    const Color3 e01 = Lerp(c[CornerNumber(0, 1, 0)], c[CornerNumber(0, 1, 1)], x, x0, x1);
-    const Color3 e10 = Lerp(c[CornerNumber(1, 0, 0)], c[CornerNumber(1, 0, 1)], x, x0, x1);
-    const Color3 e11 = Lerp(c[CornerNumber(1, 1, 0)], c[CornerNumber(1, 1, 1)], x, x0, x1);
+    const Color3 e00 = Lerp(*c[CornerNumber(0, 0, 0)], *c[CornerNumber(0, 0, 1)], x, x0, x1);
+    const Color3 e01 = Lerp(*c[CornerNumber(0, 1, 0)], *c[CornerNumber(0, 1, 1)], x, x0, x1);
+    const Color3 e10 = Lerp(*c[CornerNumber(1, 0, 0)], *c[CornerNumber(1, 0, 1)], x, x0, x1);
+    const Color3 e11 = Lerp(*c[CornerNumber(1, 1, 0)], *c[CornerNumber(1, 1, 1)], x, x0, x1);
     const Color3 f0 = Lerp(e00, e01, cell.position[1], g[j], g[j + 1]);
     const Color3 f1 = Lerp(e10, e11, cell.position[1], g[j], g[j + 1]);
     return Lerp(f0, f1, cell.position[0], r[i], r[i + 1]);
 }
 
+namespace {
+
 // The path from the lowest corner to the highest steps first along the axis with the largest
 // fraction, then the next: with fractions f1 >= f2 >= f3 the corners on that path weigh
 // 1 - f1, f1 - f2, f2 - f3 and f3. A fraction of exactly 0 or 1 therefore reproduces a
 // corner, edge or face exactly; ties pick either neighbouring tetrahedron, which agree there.
-Color3 TetrahedralBlend(const Color3 corners[8], const double f[3])
+// `corner(n)` gives corner n's Lab value.
+template <typename Corner>
+Color3 BlendTetrahedron(const Corner& corner, const double f[3])
 {
-    // order[0] is the axis with the largest fraction, order[2] the one with the smallest: the
-    // three compare-and-swap steps of a sort that keeps equal fractions in R, G, B order,
-    // written as selections so that no branch depends on where the target lies.
-    const bool swap1 = f[0] < f[1];
-    const int upper = swap1 ? 1 : 0, lower = swap1 ? 0 : 1;
-    const bool swap2 = f[lower] < f[2];
-    const int middle = swap2 ? 2 : lower, smallest = swap2 ? lower : 2;
-    const bool swap3 = f[upper] < f[middle];
-    const int order[3] = {swap3 ? middle : upper, swap3 ? upper : middle, smallest};
+    // order[0] is the axis with the largest fraction, order[2] the one with the smallest,
+    // equal fractions kept in R, G, B order: looked up by the three comparisons, so that no
+    // branch depends on where the target lies. (f0 < f1 < f2 with f0 >= f2, and the reverse,
+    // cannot happen; their rows are never used.)
+    static constexpr int k_sorted[8][3] = {{0, 1, 2}, {1, 0, 2}, {0, 2, 1}, {1, 0, 2},
+                                           {0, 1, 2}, {1, 2, 0}, {2, 0, 1}, {2, 1, 0}};
+    const int* const order = k_sorted[int(f[0] < f[1]) | int(f[1] < f[2]) << 1 | int(f[0] < f[2]) << 2];
 
     // The corner one step along an axis: R is the high bit of a corner number, B the low one.
     const int first = 4 >> order[0], second = first | (4 >> order[1]);
-    const Color3& c0 = corners[0];
-    const Color3& c1 = corners[first];
-    const Color3& c2 = corners[second];
-    const Color3& c3 = corners[7];
+    const Color3& c0 = corner(0);
+    const Color3& c1 = corner(first);
+    const Color3& c2 = corner(second);
+    const Color3& c3 = corner(7);
     const double w0 = 1.0 - f[order[0]], w1 = f[order[0]] - f[order[1]], w2 = f[order[1]] - f[order[2]],
                  w3 = f[order[2]];
     Color3 out;
@@ -302,18 +304,25 @@ Color3 TetrahedralBlend(const Color3 corners[8], const double f[3])
     return out;
 }
 
-Color3 MeasuredGrid::Blend(const GridCell& cell, const Color3 corners[8], Interpolation how) const
+}  // namespace
+
+Color3 TetrahedralBlend(const Color3 corners[8], const double f[3])
+{
+    return BlendTetrahedron([corners](int n) -> const Color3& { return corners[n]; }, f);
+}
+
+Color3 MeasuredGrid::Blend(const GridCell& cell, const Color3* const corners[8], Interpolation how) const
 {
     if (how == Interpolation::Trilinear)
         return Trilinear(cell, corners);
     double f[3];
     Fractions(cell, f);
-    return TetrahedralBlend(corners, f);
+    return BlendTetrahedron([corners](int n) -> const Color3& { return *corners[n]; }, f);
 }
 
 Color3 MeasuredGrid::InterpolateInCell(const GridCell& cell, Interpolation how) const
 {
-    Color3 corners[8];
+    const Color3* corners[8];
     GatherCorners(cell.index, corners);
     return Blend(cell, corners, how);
 }
@@ -321,7 +330,7 @@ Color3 MeasuredGrid::InterpolateInCell(const GridCell& cell, Interpolation how) 
 GridLookup MeasuredGrid::Interpolate(const Color3& rgb, Interpolation how, Color3* lab) const
 {
     GridCell cell;
-    Color3 corners[8];
+    const Color3* corners[8];
     if (Locate(rgb, &cell) != GridLookup::Ok)
         return GridLookup::OutsideGrid;
     if (!GatherCorners(cell.index, corners))

@@ -104,10 +104,10 @@ private:
     // Corner c<di><dj><dk> of a cell (di along R, dj along G, dk along B) is entry
     // di * 4 + dj * 2 + dk of a corner array.
     static int CornerNumber(int di, int dj, int dk) { return di * 4 + dj * 2 + dk; }
-    // The eight corners' Lab values; false when one of them is unoccupied.
-    bool GatherCorners(const int index[3], Color3 corners[8]) const;
-    Color3 Blend(const GridCell& cell, const Color3 corners[8], Interpolation how) const;
-    Color3 Trilinear(const GridCell& cell, const Color3 corners[8]) const;
+    // Where the eight corners' Lab values are; false when one of them is unoccupied.
+    bool GatherCorners(const int index[3], const Color3* corners[8]) const;
+    Color3 Blend(const GridCell& cell, const Color3* const corners[8], Interpolation how) const;
+    Color3 Trilinear(const GridCell& cell, const Color3* const corners[8]) const;
 
     std::vector<double> m_axes[3];
     double m_perUnit[3] = {0.0, 0.0, 0.0};     // each axis's positions per unit, were it evenly spaced
