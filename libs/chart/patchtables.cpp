@@ -268,14 +268,22 @@ bool ReadColumnLayout(LineInput& in, const char* const names[3], std::vector<Col
     return true;
 }
 
-// Room for the patches a regular file holds, estimated from the lines in its first block (a
-// patch takes at least six bytes, "0 0 0\n"): the list then fills without copying itself as
-// it grows, and the room a smaller table leaves is never touched, so it costs no memory.
-void ReserveForFile(const LineInput& in, std::vector<Color3>* patches)
+// Room for the patches of a table longer than one block, so that the list fills without
+// copying itself as it grows; room a smaller table leaves is address space that is never
+// touched, and costs no memory. A regular file's count is estimated from the lines in its
+// first block (a patch takes at least six bytes, "0 0 0\n"); a pipe's size is unknown, and
+// it gets room for k_unknownSizePatches.
+constexpr std::size_t k_unknownSizePatches = std::size_t(1) << 22;
+
+void ReserveRoom(const LineInput& in, std::vector<Color3>* patches)
 {
     struct stat status;
-    if (in.drained || fstat(fileno(in.file), &status) != 0 || !S_ISREG(status.st_mode))
+    if (in.drained || fstat(fileno(in.file), &status) != 0)
         return;
+    if (!S_ISREG(status.st_mode)) {
+        patches->reserve(k_unknownSizePatches);
+        return;
+    }
     constexpr double k_minPatchBytes = 6.0;
     constexpr double k_margin = 1.125;
     const double size = static_cast<double>(status.st_size);
@@ -292,7 +300,7 @@ int ReadTriplets(FILE* file, const char* const names[3], std::vector<Color3>* pa
     LineInput in{file, block.get(), line.get(), provenance};
     if (!ReadNextLine(in))
         return 0;
-    ReserveForFile(in, patches);
+    ReserveRoom(in, patches);
 
     Color3 first;
     if (ScanTriplet(in.line, &first)) {
