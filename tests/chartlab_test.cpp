@@ -265,6 +265,13 @@ TEST_F(ChartlabRun, RangeScalesTheTargetsOntoTheChart)
                 {{"-t", "over.txt", "-r", "255"}, 2, "", k_grid17 +
                  "chartlab convert: target 255 255 255.5 on line 2 of 'over.txt' is outside the chart's grid\n"}},
                {"convert", "-m", Data("chart17-srgb.ti3")});
+    // R's axis the longest: its top (200) is the chart's. L* is 12.5 times the corner's number.
+    std::vector<std::vector<double>> tall;
+    for (int p = 0; p < 8; ++p)
+        tall.push_back({p & 4 ? 200.0 : 0, p & 2 ? 100.0 : 0, p & 1 ? 100.0 : 0, 12.5 * p, 0, 0});
+    Write("tall.ti3", ColumnTable(tall));
+    Write("half.txt", "1 0.5 0.5\n");
+    EXPECT_EQ("87.500000\t0.000000\t0.000000\n", Run({"convert", "-m", "tall.ti3", "-t", "half.txt", "-r", "1"}).out);
 }
 
 // Lab values that the chart reaches come back as RGB that converts to them again (to 1e-4 from
