@@ -116,8 +116,9 @@ TEST(IccNumbers, ByteOrderFixedPointAndLabCodes)
 
 TEST(IccElements, CurveXYZTextAndDescriptionEncodeAndRead)
 {
-    // A curve of 3 entries; values out of 0..1 are clamped and NaN gives 0.
+    // A curve of 3 entries (replacing the 4 it had); values out of 0..1 are clamped and NaN gives 0.
     ICC_CPP_curveType curve;
+    curve.entries = {0.5f, 0.5f, 0.5f, 0.5f};
     ASSERT_TRUE(curve.SetLinear(3) && !curve.SetLinear(1) && !curve.SetLinear(0));
     const Bytes bytes = Encode(curve);
     EXPECT_EQ(bytes, (Bytes{'c', 'u', 'r', 'v', 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0x80, 0, 0xFF, 0xFF, 0xEE, 0xEE}));
@@ -485,7 +486,7 @@ TEST(ColourTransform, SendsBlackToZeroAndWhiteTo100EvenOnDegenerateAxes)
     // from black to white onto +L by the smallest rotation (figures from Rodrigues' formula worked
     // in double in python). The last rows: along +L (no turn: L scaled by 100/90, a and b only
     // translated), along -L or so nearly that (1 - dot)/|c|² would overflow a float (half a turn
-    // about the b axis), and white on black or nearly (the translation alone).
+    // about the b axis), and white on black or nearly, apart in L or in b (the translation alone).
     const std::tuple<Vec3, Vec3, Vec3, Vec3, float> cases[] = {
         {Vec3(2, 1, -1), Vec3(96, -2, 3), Vec3(2, 1, -1), Vec3(0, 0, 0), 1e-5f},
         {Vec3(2, 1, -1), Vec3(96, -2, 3), Vec3(50, 20, -10), Vec3(49.870218f, 20.513998f, -11.018664f), 1e-4f},
@@ -493,7 +494,8 @@ TEST(ColourTransform, SendsBlackToZeroAndWhiteTo100EvenOnDegenerateAxes)
         {Vec3(90, 0, 2), Vec3(10, 0, 2), Vec3(90, 1, 3), Vec3(0, -1, 1), 1e-4f},
         {Vec3(90, 0, 2), Vec3(10, 1e-18f, 2), Vec3(90, 1, 3), Vec3(0, -1, 1), 1e-4f},
         {Vec3(20, -3, 4), Vec3(20, -3, 4), Vec3(21, -1, 7), Vec3(1, 2, 3), 0.0f},
-        {Vec3(20, -3, 4), Vec3(20.000001f, -3, 4), Vec3(21, -1, 7), Vec3(1, 2, 3), 0.0f}};
+        {Vec3(20, -3, 4), Vec3(20.000001f, -3, 4), Vec3(21, -1, 7), Vec3(1, 2, 3), 0.0f},
+        {Vec3(20, -3, 4), Vec3(20, -3, 4.000002f), Vec3(21, -1, 7), Vec3(1, 2, 3), 0.0f}};
     for (const auto& [black, white, from, to, tol] : cases) {
         const Matrix4 m = ComputeTransformFromMeasuredLabToPCSLab(black, white);
         const Vec4 r = mul(m, Vec4(from.v[0], from.v[1], from.v[2], 1.0f));
