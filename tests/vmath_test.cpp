@@ -1,7 +1,8 @@
 // Vector, matrix and quaternion math against known answers worked out by hand or in double
 // precision. The inputs have no symmetry, so a wrong sign, a transposed layout or a swapped
-// product order shows. The debug printers are not tested: each is one printf of a fixed
-// format, which a test could only spell again.
+// product order shows. The debug printers are checked for what they print (every value, in
+// order), not for their layout, which a test could only spell again.
+#include "testutil.h"
 #include "vmath.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <numeric>
+#include <regex>
 #include <set>
 #include <vector>
 
@@ -160,4 +162,28 @@ TEST(Vmath, RandomRangeTakes32768ValuesEndsIncluded)
     for (int i = 0; i < 1000000; ++i)
         seen.insert(random_range(-1.0f, 3.0f));
     EXPECT_EQ(std::tuple(seen.size(), *seen.begin(), *seen.rbegin()), std::tuple(32768u, -1.0f, 3.0f));
+}
+
+TEST(VmathDebug, PrintersPrintEveryValueInOrder)
+{
+    Matrix4 m4;
+    std::iota(m4.m, m4.m + 16, -7.5f);
+    Matrix3 m3;
+    std::iota(m3.m, m3.m + 9, 0.25f);
+    const std::pair<std::function<void()>, std::vector<float>> cases[] = {
+        {[] { Vec3(1.5f, -2, 3).debug(); }, {1.5f, -2, 3}},
+        {[] { Vec4(4, 0.125f, -6, 7).debug(); }, {4, 0.125f, -6, 7}},
+        {[&] { m3.debug(); }, std::vector<float>(m3.m, m3.m + 9)},
+        {[&] { m4.debug(); }, std::vector<float>(m4.m, m4.m + 16)}};
+    for (const auto& [print, values] : cases) {
+        testutil::CaptureStdout out;
+        print();
+        std::fflush(stdout);
+        const std::string text = out.Text();
+        const std::regex number("-?[0-9]+\\.[0-9]+");
+        std::vector<float> printed;
+        for (auto n = std::sregex_iterator(text.begin(), text.end(), number); n != std::sregex_iterator(); ++n)
+            printed.push_back(std::stof(n->str()));
+        EXPECT_EQ(values, printed) << text;
+    }
 }
