@@ -93,7 +93,8 @@ public:
     // The Lab value at the cell's point, which may lie anywhere in the cell, faces included.
     // The cell must be measured.
     Color3 InterpolateInCell(const GridCell& cell, Interpolation how) const;
-    // Locate, CellMeasured and InterpolateInCell in one call.
+    // Locate, CellMeasured and InterpolateInCell in one call. `lab` may be `rgb` itself: the
+    // target is read before its Lab value is written, and left as it is on failure.
     GridLookup Interpolate(const Color3& rgb, Interpolation how, Color3* lab) const;
 
 private:

@@ -50,7 +50,7 @@ struct LineInput {
     {
         patches->push_back(patch);
         if (provenance)
-            provenance->RecordLine(patches->size() - 1, number);
+            provenance->RecordLine(number);
     }
 
     // Whether a byte is waiting in the block, reading the next block when it is empty.
@@ -292,7 +292,8 @@ void ReserveRoom(const LineInput& in, std::vector<Color3>* patches)
     patches->reserve(static_cast<std::size_t>(estimate) + 1);
 }
 
-// The reader on an open stream, from its first line; `provenance` may be null.
+// The reader on an open stream, from its first line; `provenance` may be null, else `patches`
+// is its own list.
 int ReadTriplets(FILE* file, const char* const names[3], std::vector<Color3>* patches, TripletTable* provenance)
 {
     std::unique_ptr<char[]> block(new char[k_readBufferSize]);
@@ -347,8 +348,9 @@ std::size_t TripletTable::LineOf(std::size_t index) const
     return run.line + (index - run.firstPatch);
 }
 
-void TripletTable::RecordLine(std::size_t index, std::size_t line)
+void TripletTable::RecordLine(std::size_t line)
 {
+    const std::size_t index = patches.size() - 1;
     if (lineRuns.empty() || lineRuns.back().line + (index - lineRuns.back().firstPatch) != line)
         lineRuns.push_back({index, line});
 }

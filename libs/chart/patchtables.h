@@ -55,8 +55,8 @@ struct TripletTable {
 
     // The physical line (counted from 1) on which patch `index`'s line or row starts.
     std::size_t LineOf(std::size_t index) const;
-    // Records the line of the next patch, `index`, which follows every patch recorded before.
-    void RecordLine(std::size_t index, std::size_t line);
+    // Records the line of the patch just added to `patches`.
+    void RecordLine(std::size_t line);
 };
 
 // Reads an open stream, standard input included, from where it stands, exactly as
